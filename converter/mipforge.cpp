@@ -1,0 +1,74 @@
+#include "mipforge.h"
+
+#include "device.h"
+#include "dprintf.h"
+#include "modes.h"
+#include "win32.h"
+
+namespace {
+
+constexpr const char* kUsage[] = {
+    "Mipforge.exe -noise <Source Tga file> <Dest dds file> <alpha decrease by miplevel>\n",
+    "Mipforge.exe <InDir> <extention> <OutDir>\n",
+    "Mipforge.exe -complex <InDir> <extention> <CDDS FileName>\n",
+    "Mipforge.exe -dump <CDDS FileName> <OutDir>\n",
+    "Mipforge.exe -single FileName format mip outfilename\n",
+    "Mipforge.exe -xml <Project FileName> <CDDS FileName>\n",
+};
+
+int Complain()
+{
+    dprintf("%s", "Incorrect calling \nPlease type >Mipforge <InDir> <OutDir> [<Out complex file>]");
+    return 0;
+}
+
+bool Is(const char* arg, const char* option) { return win32::StrICmp(arg, option) == 0; }
+
+} // namespace
+
+int MipforgeMain(int argc, char** argv)
+{
+    for (const char* line : kUsage)
+        dprintf("%s", line);
+
+    if (argc < 3 || argc > 6)
+        return Complain();
+
+    // The device and its Direct3D object live until the process ends.
+    IDirect3D8* d3d = nullptr;
+    IDirect3DDevice8* device = nullptr;
+    if (FAILED(OpenRenderingDevice(&d3d, &device)))
+        return E_FAIL;
+
+    // A mode never reads past the argument list: a command line that lacks
+    // one of the mode's operands gets the argument complaint.
+    const char* mode = argv[1];
+    if (Is(mode, "-xml")) {
+        if (argc < 4)
+            return Complain();
+        RunProjectBuildMode(device, argv[2], argv[3]);
+        return 1;
+    }
+    if (Is(mode, "-complex")) {
+        if (argc < 5)
+            return Complain();
+        return RunDirectoryMode(device, argv[2], argv[3], nullptr, argv[4]);
+    }
+    if (Is(mode, "-dump") || Is(mode, "-dumpperm")) {
+        RunDumpMode(device, argv[2], argc > 3 ? argv[3] : nullptr, Is(mode, "-dumpperm"));
+        return 1;
+    }
+    if (Is(mode, "-noise")) {
+        if (argc < 5)
+            return Complain();
+        return RunNoiseMode(device, argv[2], argv[3], argv[4]);
+    }
+    if (Is(mode, "-single")) {
+        if (argc < 6)
+            return Complain();
+        return RunSingleMode(device, argv[2], argv[3], argv[4], argv[5]);
+    }
+    if (argc < 4)
+        return Complain();
+    return RunDirectoryMode(device, argv[1], argv[2], argv[3], nullptr);
+}

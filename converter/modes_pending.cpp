@@ -1,0 +1,30 @@
+// Modes whose implementation has not landed yet: each says so and ends.
+#include "dprintf.h"
+#include "modes.h"
+
+namespace {
+int NotAvailable(const char* mode)
+{
+    dprintf("%s: this mode is not available in this build\n", mode);
+    return 0;
+}
+} // namespace
+
+int RunDirectoryMode(IDirect3DDevice8*, const char*, const char*, const char*, const char* texFile)
+{
+    return NotAvailable(texFile ? "-complex" : "directory conversion");
+}
+
+int RunSingleMode(IDirect3DDevice8*, const char*, const char*, const char*, const char*)
+{
+    return NotAvailable("-single");
+}
+
+int RunNoiseMode(IDirect3DDevice8*, const char*, const char*, const char*) { return NotAvailable("-noise"); }
+
+int RunDumpMode(IDirect3DDevice8*, const char*, const char*, bool storedLevelsOnly)
+{
+    return NotAvailable(storedLevelsOnly ? "-dumpperm" : "-dump");
+}
+
+int RunProjectBuildMode(IDirect3DDevice8*, const char*, const char*) { return NotAvailable("-xml"); }
