@@ -1,0 +1,52 @@
+// The DXT (BC1-BC3) block codec.
+//
+// Pixels are 16 RGBA8 texels of one 4x4 block, row by row, 4 bytes each in
+// the order red, green, blue, alpha (64 bytes).  Blocks are 8 bytes (DXT1)
+// or 16 bytes (DXT2-DXT5), little-endian as stored in DDS files.
+//
+// Decoding follows the Direct3D reference rules for the interpolated colours
+// and alphas.  DXT2 and DXT4 store colour premultiplied by alpha: the
+// encoder premultiplies, the decoder returns straight (un-premultiplied)
+// colour.
+//
+// All functions are pure and thread-safe; the same input gives the same
+// bytes on every machine and every path (scalar or vector).
+#pragma once
+
+#include "d3d8types.h"
+
+#include <cstdint>
+
+namespace dxt {
+
+// Bytes of one block of `format` (8 or 16), 0 for a non-DXT format.
+unsigned BlockBytes(D3DFORMAT format);
+
+void DecodeBlock(D3DFORMAT format, const std::uint8_t* block, std::uint8_t rgba[64]);
+
+enum class Quality : std::uint8_t {
+    Fast,     // for previews: principal axis and refinement only
+    Normal,   // the default of the converter
+    Highest,  // exhaustive where it pays, for final builds
+};
+
+struct EncodeOptions {
+    Quality quality = Quality::Normal;
+    // Texels that exist: bit (y * 4 + x).  Levels smaller than 4x4 fill
+    // only part of a block; the other texels do not influence the result.
+    std::uint16_t validMask = 0xFFFF;
+    // Per-channel weights of the colour error (red, green, blue).
+    float weights[3] = {1.0f, 1.0f, 1.0f};
+};
+
+// Encodes one block.  DXT1: a texel with alpha below 128 becomes transparent
+// black (3-colour block, index 3); an opaque texel never gets index 3.
+void EncodeBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block,
+                 const EncodeOptions& options = {});
+
+// Expert entry: also returns the block's squared error over the valid texels
+// (sum over R, G, B, and A for formats that store alpha) as decoded.
+double EncodeBlockWithError(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block,
+                            const EncodeOptions& options);
+
+} // namespace dxt
