@@ -1,0 +1,220 @@
+#include "mmf_write.h"
+
+#include <atomic>
+#include <cassert>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace misc {
+
+namespace {
+
+// Rounds up to a power-of-two multiple; 0 stays 0.
+std::size_t round_up(std::size_t size, std::size_t alignment)
+{
+    return (size + alignment - 1) & ~(alignment - 1);
+}
+
+// A name beside the target that no other writer uses.
+int create_temporary(const std::string& target, std::string& temporary)
+{
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+bool write_all(int fd, const char* bytes, std::size_t size)
+{
+    while (size > 0) {
+        // Linux writes at most about 2 GiB per call.
+        std::size_t chunk = size < (std::size_t(1) << 30) ? size : (std::size_t(1) << 30);
+        ssize_t n = ::write(fd, bytes, chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+mmf_write::mmf_write(std::uint32_t alignment)
+    : page_size_(static_cast<std::size_t>(::sysconf(_SC_PAGESIZE))), alignment_(alignment)
+{
+    assert(alignment != 0 && (alignment & (alignment - 1)) == 0);
+}
+
+mmf_write::~mmf_write()
+{
+    discard();
+}
+
+bool mmf_write::open(const char* name, std::size_t reserve)
+{
+    discard();
+    if (reserve > max_reserve)
+        reserve = max_reserve;
+    void* base = ::mmap(nullptr, reserve == 0 ? page_size_ : reserve, PROT_NONE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (base == MAP_FAILED)
+        throw error("VirtualAlloc(MEM_RESERVE) %zu byte - %d", reserve, errno);
+    base_ = static_cast<char*>(base);
+    name_ = name != nullptr ? name : "";
+    prefix_ = nullptr;
+    prefix_length_ = 0;
+    counters_[0] = counters_[1] = 0;
+    counter_ = counters_;
+    reserved_ = reserve;
+    committed_ = 0;
+    used_ = 0;
+    return true;
+}
+
+bool mmf_write::allocate(std::size_t size, std::uint32_t& offset)
+{
+    std::size_t aligned = alignment_ == 1 ? size : round_up(size, alignment_);
+    if (aligned < size)
+        throw error("Memory overflow %zu", reserved_);
+
+    if (side_offset_ != 0 && aligned <= side_bytes_) {
+        offset = side_offset_;
+        side_offset_ += static_cast<std::uint32_t>(aligned);
+        side_bytes_ -= static_cast<std::uint32_t>(aligned);
+        return true;
+    }
+
+    if (aligned > reserved_ - used_)
+        throw error("Memory overflow %zu", reserved_);
+    offset = static_cast<std::uint32_t>(used_ + prefix_length_);
+
+    std::size_t end = used_ + aligned;
+    if (end > committed_) {
+        std::size_t commit = round_up(end, page_size_);
+        if (commit > reserved_)
+            commit = reserved_;
+        if (::mprotect(base_ + committed_, commit - committed_, PROT_READ | PROT_WRITE) != 0)
+            throw error("VirtualAlloc() %d", errno);
+        committed_ = commit;
+    }
+    *counter_ += static_cast<std::uint32_t>(aligned);
+    used_ = end;
+    return true;
+}
+
+void* mmf_write::address(std::uint32_t offset) const
+{
+    if (offset < prefix_length_)
+        return static_cast<char*>(prefix_) + offset;
+    assert(base_ != nullptr && offset - prefix_length_ <= used_);
+    return base_ + (offset - prefix_length_);
+}
+
+std::uint32_t mmf_write::offset_of(const void* p) const
+{
+    const char* c = static_cast<const char*>(p);
+    assert(base_ != nullptr && c >= base_ && c <= base_ + used_);
+    return static_cast<std::uint32_t>(c - base_) + prefix_length_;
+}
+
+void* mmf_write::place(std::size_t size)
+{
+    std::uint32_t offset = 0;
+    allocate(size, offset);
+    return address(offset);
+}
+
+void mmf_write::close()
+{
+    if (name_.empty())
+        return;
+    std::string target = name_;
+    std::string temporary;
+    int fd = create_temporary(target, temporary);
+    if (fd < 0) {
+        int code = errno;
+        discard();
+        throw error("CreateFile() %d", code);
+    }
+    bool written = write_all(fd, base_, used_) && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written) {
+        ::unlink(temporary.c_str());
+        discard();
+        throw "WriteFile(MEM_RESERVE)";
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        int code = errno;
+        ::unlink(temporary.c_str());
+        discard();
+        throw error("MoveFileEx() %d", code);
+    }
+    bool released = base_ == nullptr || ::munmap(base_, reserved_ == 0 ? page_size_ : reserved_) == 0;
+    base_ = nullptr;
+    release();
+    if (!released)
+        throw "VirtualFree()";
+}
+
+void mmf_write::discard() noexcept
+{
+    if (base_ != nullptr)
+        ::munmap(base_, reserved_ == 0 ? page_size_ : reserved_);
+    base_ = nullptr;
+    release();
+}
+
+// Back to the closed state; the reservation is already gone.
+void mmf_write::release() noexcept
+{
+    name_.clear();
+    reserved_ = 0;
+    committed_ = 0;
+    used_ = 0;
+}
+
+void mmf_write::set_prefix(void* prefix, std::uint32_t length)
+{
+    prefix_ = prefix;
+    prefix_length_ = length;
+}
+
+void mmf_write::set_side_pool(std::uint32_t offset, std::uint32_t bytes)
+{
+    side_offset_ = offset;
+    side_bytes_ = bytes;
+}
+
+void mmf_write::select_counter(int which)
+{
+    counter_ = &counters_[which & 1];
+}
+
+} // namespace misc
+
+void* operator new(std::size_t size, misc::mmf_write& image)
+{
+    return image.place(size);
+}
+
+void* operator new[](std::size_t size, misc::mmf_write& image)
+{
+    return image.place(size);
+}
+
+void operator delete(void*, misc::mmf_write&) noexcept {}
+
+void operator delete[](void*, misc::mmf_write&) noexcept {}
