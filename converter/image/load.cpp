@@ -1,0 +1,188 @@
+// Tex_LoadFile: the one road from an image file to a texture with its mip
+// chain.  Mip-chain pictures go to their own readers; 8-bit BMPs are loaded
+// palettised; everything else is loaded in the file's own format with a
+// box-filtered chain.
+#include "texload.h"
+
+#include "comptr.h"
+#include "d3dx8.h"
+#include "dprintf.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+WORD Le16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
+DWORD Le32(const BYTE* p)
+{
+    return DWORD{p[0]} | (DWORD{p[1]} << 8) | (DWORD{p[2]} << 16) | (DWORD{p[3]} << 24);
+}
+
+// The library's failure, with its reason when it gave one.  The message
+// always ends its line, so the next message starts on a line of its own.
+void PrintCreateError(const char* path)
+{
+    const std::string& reason = D3DXGetLastErrorText();
+    if (reason.empty())
+        dprintf("Error create <%s> texture\n", path);
+    else
+        dprintf("Error create <%s> texture: %s\n", path, reason.c_str());
+}
+
+IDirect3DTexture8* LoadWithLibrary(const char* path, IDirect3DDevice8* device, D3DFORMAT format,
+                                   PALETTEENTRY** paletteOut, bool alwaysPalette)
+{
+    PALETTEENTRY palette[256] = {};
+    IDirect3DTexture8* texture = nullptr;
+    if (D3DXCreateTextureFromFileExA(device, path, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, format,
+                                     D3DPOOL_MANAGED, D3DX_FILTER_NONE, D3DX_FILTER_BOX, 0, nullptr, palette,
+                                     &texture) != S_OK) {
+        PrintCreateError(path);
+        return nullptr;
+    }
+    bool palettised = alwaysPalette;
+    if (!palettised) {
+        D3DSURFACE_DESC desc{};
+        texture->GetLevelDesc(0, &desc);
+        palettised = desc.Format == D3DFMT_P8;
+    }
+    if (palettised) {
+        *paletteOut = new PALETTEENTRY[256];
+        std::memcpy(*paletteOut, palette, sizeof palette);
+    }
+    return texture;
+}
+
+// A file shut on every road out of the loader.
+struct FileCloser {
+    std::FILE* file;
+    ~FileCloser()
+    {
+        if (file)
+            std::fclose(file);
+    }
+    void Close()
+    {
+        if (file)
+            std::fclose(file);
+        file = nullptr;
+    }
+};
+
+// 32-bit, taller than 8 rows, not zero wide, and at least two set bits above
+// bit 0 of the height: a TGA with its levels drawn under each other.
+IDirect3DTexture8* TryTgaChain(std::FILE* file, const char* path, IDirect3DDevice8* device, bool& handled)
+{
+    BYTE bytes[sizeof(TgaHeader)];
+    handled = false;
+    if (std::fread(bytes, 1, sizeof bytes, file) != sizeof bytes)
+        return nullptr;
+    const TgaHeader header = TgaHeader::FromBytes(bytes);
+    if (header.pixelDepth != 32 || header.height <= 8 || header.width == 0)
+        return nullptr;
+    const UINT levels = Tex_MipmapTgaLevels(header.height);
+    if (levels < 2)
+        return nullptr;
+    handled = true;
+    return Tex_ReadMipmappingTGA(file, header, levels, D3DFMT_A8R8G8B8, device, path);
+}
+
+enum class BmpRoad { General, Chain, Palette, Refused };
+
+BmpRoad ChooseBmpRoad(std::FILE* file, BmpFileHeader& fileHeader, BmpInfoHeader& info)
+{
+    BYTE bytes[sizeof(BmpFileHeader) + sizeof(BmpInfoHeader)] = {};
+    const std::size_t got = std::fread(bytes, 1, sizeof bytes, file);
+    fileHeader = BmpFileHeader::FromBytes(bytes);
+    info = BmpInfoHeader::FromBytes(bytes + sizeof(BmpFileHeader));
+    // An OS/2 core header keeps width, height and bit count in 16-bit fields
+    // at other places; read as a 40-byte header it would refuse good files.
+    if (got >= sizeof(BmpFileHeader) + 12 && info.biSize == 12) {
+        const BYTE* core = bytes + sizeof(BmpFileHeader);
+        info = BmpInfoHeader{12, Le16(core + 4), Le16(core + 6), Le16(core + 8), Le16(core + 10), 0, 0, 0, 0, 0, 0};
+    } else if (got < sizeof bytes) {
+        return BmpRoad::General;  // too short to judge; the library says why it is unreadable
+    }
+    switch (info.biBitCount) {
+    case 24:
+        if (info.biWidth > 64 && info.biHeight > 64 && Tex_MipmapBmpTopHeight(info.biHeight) != 0)
+            return BmpRoad::Chain;
+        return BmpRoad::General;
+    case 8:
+        return BmpRoad::Palette;
+    default:
+        return BmpRoad::Refused;
+    }
+}
+
+} // namespace
+
+BmpFileHeader BmpFileHeader::FromBytes(const BYTE* p)
+{
+    return {Le16(p), Le32(p + 2), Le16(p + 6), Le16(p + 8), Le32(p + 10)};
+}
+
+BmpInfoHeader BmpInfoHeader::FromBytes(const BYTE* p)
+{
+    return {Le32(p),
+            static_cast<LONG>(Le32(p + 4)),
+            static_cast<LONG>(Le32(p + 8)),
+            Le16(p + 12),
+            Le16(p + 14),
+            Le32(p + 16),
+            Le32(p + 20),
+            static_cast<LONG>(Le32(p + 24)),
+            static_cast<LONG>(Le32(p + 28)),
+            Le32(p + 32),
+            Le32(p + 36)};
+}
+
+TgaHeader TgaHeader::FromBytes(const BYTE* p)
+{
+    return {p[0], p[1], p[2], Le16(p + 3), Le16(p + 5), p[7], Le16(p + 8), Le16(p + 10), Le16(p + 12), Le16(p + 14),
+            p[16], p[17]};
+}
+
+IDirect3DTexture8* Tex_LoadFile(const char* path, IDirect3DDevice8* device, PALETTEENTRY** palette)
+{
+    PALETTEENTRY* ignored = nullptr;
+    if (!palette)
+        palette = &ignored;
+    *palette = nullptr;
+
+    FileCloser file{std::fopen(path, "rb")};
+    if (!file.file) {
+        dprintf("ERROR: Texture file <%s> not found.\n", path);
+        return nullptr;
+    }
+    // The first letter of a three-letter extension picks the header test; a
+    // name too short to have one goes straight to the general load.
+    const std::size_t length = std::strlen(path);
+    const char letter = length >= 3 ? path[length - 3] : '\0';
+
+    if (letter == 'T' || letter == 't') {
+        bool handled = false;
+        IDirect3DTexture8* texture = TryTgaChain(file.file, path, device, handled);
+        if (handled)
+            return texture;
+    } else if (letter == 'B' || letter == 'b') {
+        BmpFileHeader fileHeader{};
+        BmpInfoHeader info{};
+        switch (ChooseBmpRoad(file.file, fileHeader, info)) {
+        case BmpRoad::Chain:
+            return Tex_ReadMipmappingBMP(file.file, fileHeader, info, D3DFMT_X8R8G8B8, device, path);
+        case BmpRoad::Palette:
+            file.Close();
+            return LoadWithLibrary(path, device, D3DFMT_P8, palette, true);
+        case BmpRoad::Refused:
+            file.Close();
+            dprintf("Unknown format <%s> RGB texture file\n", path);
+            return nullptr;
+        case BmpRoad::General:
+            break;
+        }
+    }
+    file.Close();
+    return LoadWithLibrary(path, device, D3DFMT_UNKNOWN, palette, false);
+}

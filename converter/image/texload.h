@@ -1,0 +1,93 @@
+// Loading image files into textures with full mip chains, and the readers of
+// mip-chain pictures (every level drawn in one picture, one under the other).
+// All of these print their own message through dprintf and return null on
+// failure.  Not re-entrant from several threads for the same FILE.
+#pragma once
+
+#include "d3d8.h"
+
+#include <cstddef>
+#include <cstdio>
+
+// The 14-byte BMP file header as stored (little-endian on disk; build it with
+// FromBytes, never by casting file bytes).
+#pragma pack(push, 1)
+struct BmpFileHeader {
+    WORD bfType;
+    DWORD bfSize;
+    WORD bfReserved1;
+    WORD bfReserved2;
+    DWORD bfOffBits;
+
+    static BmpFileHeader FromBytes(const BYTE* p);
+};
+#pragma pack(pop)
+static_assert(sizeof(BmpFileHeader) == 14);
+static_assert(offsetof(BmpFileHeader, bfOffBits) == 10);
+
+// The 40-byte BMP information header.
+struct BmpInfoHeader {
+    DWORD biSize;
+    LONG biWidth;
+    LONG biHeight;
+    WORD biPlanes;
+    WORD biBitCount;
+    DWORD biCompression;
+    DWORD biSizeImage;
+    LONG biXPelsPerMeter;
+    LONG biYPelsPerMeter;
+    DWORD biClrUsed;
+    DWORD biClrImportant;
+
+    static BmpInfoHeader FromBytes(const BYTE* p);
+};
+static_assert(sizeof(BmpInfoHeader) == 40);
+static_assert(offsetof(BmpInfoHeader, biWidth) == 4 && offsetof(BmpInfoHeader, biHeight) == 8 &&
+              offsetof(BmpInfoHeader, biBitCount) == 14);
+
+// The 18-byte TGA header.
+#pragma pack(push, 1)
+struct TgaHeader {
+    BYTE idLength;
+    BYTE colorMapType;
+    BYTE imageType;
+    WORD colorMapFirst;
+    WORD colorMapLength;
+    BYTE colorMapEntrySize;
+    WORD xOrigin;
+    WORD yOrigin;
+    WORD width;
+    WORD height;
+    BYTE pixelDepth;
+    BYTE descriptor;
+
+    static TgaHeader FromBytes(const BYTE* p);
+};
+#pragma pack(pop)
+static_assert(sizeof(TgaHeader) == 18);
+static_assert(offsetof(TgaHeader, width) == 12 && offsetof(TgaHeader, height) == 14 &&
+              offsetof(TgaHeader, pixelDepth) == 16);
+
+// Loads `path` into a managed texture with its mip chain.  *palette is set to
+// null first; for a P8 result it receives a block of 256 entries allocated
+// with new[], which the caller frees with delete[].  The caller holds the one
+// reference of the returned texture.
+IDirect3DTexture8* Tex_LoadFile(const char* path, IDirect3DDevice8* device, PALETTEENTRY** palette);
+
+// Mip-chain readers.  `file` is open and stays open.  The BMP reader takes a
+// 24-bit picture of height 1920, 960, 480 or 240 and makes 4 levels; the TGA
+// reader takes 32-bit pixels right after the 18-byte header and makes
+// `levels` levels, level 0 as tall as the highest set bit of the height.
+// `path` only names the file in messages.
+IDirect3DTexture8* Tex_ReadMipmappingBMP(std::FILE* file, const BmpFileHeader& fileHeader,
+                                         const BmpInfoHeader& infoHeader, D3DFORMAT format,
+                                         IDirect3DDevice8* device, const char* path = "");
+IDirect3DTexture8* Tex_ReadMipmappingTGA(std::FILE* file, const TgaHeader& header, UINT levels, D3DFORMAT format,
+                                         IDirect3DDevice8* device, const char* path = "");
+
+// Level-0 height of a BMP mip-chain picture of `height` rows, or 0 when the
+// height is not one of the four that hold a chain.
+UINT Tex_MipmapBmpTopHeight(LONG height);
+// Number of levels a 32-bit TGA of `height` rows announces: the set bits of
+// the height above bit 0.
+UINT Tex_MipmapTgaLevels(UINT height);
