@@ -15,6 +15,7 @@
 
 #include "d3d8types.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace dxt {
@@ -48,5 +49,24 @@ void EncodeBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* bl
 // (sum over R, G, B, and A for formats that store alpha) as decoded.
 double EncodeBlockWithError(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block,
                             const EncodeOptions& options);
+
+// Whole images.  `rgba` holds width x height texels RGBA, rows `pitch` bytes
+// apart; `blocks` receives ceil(width/4) x ceil(height/4) blocks, block rows
+// `blockPitch` bytes apart.  Blocks at the right and bottom edges are
+// encoded from the texels they have (options.validMask is ignored).
+void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
+                 std::size_t pitch, std::uint8_t* blocks, std::size_t blockPitch, const EncodeOptions& options = {});
+// The inverse: writes the texels that exist (width x height) into `rgba`.
+void DecodeImage(D3DFORMAT format, const std::uint8_t* blocks, std::size_t blockPitch, std::uint32_t width,
+                 std::uint32_t height, std::uint8_t* rgba, std::size_t pitch);
+
+// The encoder's inner loops exist as a scalar path and vector paths.  Auto
+// picks the fastest one the processor has; the others are for tests and
+// benchmarks.  Every path gives the same bytes.  Process-wide setting;
+// returns false (and keeps the current path) when the processor lacks it.
+enum class Path : std::uint8_t { Auto, Scalar, Sse2, Avx2 };
+bool SetPath(Path path);
+// The path in use (never Auto).
+Path ActivePath();
 
 } // namespace dxt

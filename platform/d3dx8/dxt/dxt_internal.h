@@ -1,0 +1,137 @@
+// Pieces shared by the decoder, the encoders and their tests.  Not part of
+// the library's interface: names and layouts may change with the encoder.
+#pragma once
+
+#include "dxt.h"
+
+#include <array>
+#include <cstdint>
+
+namespace dxt::detail {
+
+inline int Expand5(int v) { return (v << 3) | (v >> 2); }
+inline int Expand6(int v) { return (v << 2) | (v >> 4); }
+
+inline std::uint16_t Pack565(int r5, int g6, int b5)
+{
+    return static_cast<std::uint16_t>((r5 << 11) | (g6 << 5) | b5);
+}
+
+inline std::uint16_t LoadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::uint32_t LoadU32(const std::uint8_t* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline void StoreU16(std::uint8_t* p, std::uint16_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void StoreU32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// The four colours a colour block decodes to, RGBA.  `fourColour` selects
+// the 4-colour rule (thirds); otherwise entry 2 is the midpoint and entry 3
+// transparent black.
+void ColourPalette(std::uint16_t c0, std::uint16_t c1, bool fourColour, std::uint8_t out[4][4]);
+
+// The eight alphas an interpolated alpha block decodes to: a0 > a1 gives
+// six interpolated values, otherwise four plus 0 and 255.
+void AlphaPalette(int a0, int a1, std::uint8_t out[8]);
+
+// Premultiplication as the encoder applies it and the decoder undoes it.
+inline int Premultiply(int c, int a) { return (c * a + 127) / 255; }
+inline int Unpremultiply(int c, int a)
+{
+    if (a == 0)
+        return 0;
+    const int v = (c * 255 + a / 2) / a;
+    return v > 255 ? 255 : v;
+}
+
+// ---------------------------------------------------------------------------
+// Tables, built once on first use.
+
+// Best endpoint pair for a single 8-bit value on one channel: the two
+// quantised endpoints (5 or 6 bits) whose interpolated entry lies closest.
+struct SingleFit {
+    std::uint8_t e0, e1;  // quantised endpoints, entry index picks the blend
+    std::uint8_t error;   // |decoded - value|
+};
+
+struct Tables {
+    // [bits==6][value]: endpoints whose 1/3 blend ((2*e0+e1)/3) is closest.
+    SingleFit third[2][256];
+    // [bits==6][value]: endpoints whose midpoint is closest.
+    SingleFit half[2][256];
+    // [bits==6][value]: the quantised code whose expansion is closest.
+    std::uint8_t nearest[2][256];
+};
+
+const Tables& GetTables();
+// Builds the tables from the decoding rules (exposed so tests can compare
+// against an independent brute-force search).
+void BuildTables(Tables& t);
+
+// ---------------------------------------------------------------------------
+// Evaluation kernels: the inner loops the encoder spends its time in.  Every
+// path gives identical results; the vector ones are chosen at run time.
+
+// 16 texels laid out for the kernels.  rg holds (r, g) pairs, bz (b, 0)
+// pairs, so that one multiply-add gives a texel's weighted squared error.
+// Texels whose mask is 0 still get an index but add nothing to the error.
+struct ColourSet {
+    alignas(32) std::int16_t rg[32];
+    alignas(32) std::int16_t bz[32];
+    alignas(32) std::int32_t mask[16];
+    alignas(32) std::int16_t wrg[2];  // integer channel weights (1..128)
+    std::int16_t wb;
+    bool weighted;                    // false when all weights are equal
+};
+
+// Picks for each texel the nearest of the first `count` (3 or 4) palette
+// entries (lowest index on ties) and returns the summed weighted squared
+// error of the masked texels.  `indices` gets 2 bits per texel, texel 0 in
+// the low bits.
+using ColourKernel = std::uint32_t (*)(const ColourSet& set, const std::uint8_t palette[4][4], int count,
+                                       std::uint32_t* indices);
+
+// Summed squared error of the masked alphas against the nearest of the 8
+// palette entries.  Alphas as 16 bytes, mask as 16 bytes of 0 or 0xFF.
+using AlphaKernel = std::uint32_t (*)(const std::uint8_t alpha[16], const std::uint8_t mask[16],
+                                      const std::uint8_t palette[8]);
+
+struct Kernels {
+    ColourKernel colour;
+    AlphaKernel alpha;
+};
+
+const Kernels& ActiveKernels();
+const Kernels& KernelsFor(Path path);
+
+// ---------------------------------------------------------------------------
+// Block encoders.
+
+struct ColourRequest {
+    const std::uint8_t* rgba;    // 16 texels RGBA (already premultiplied if needed)
+    std::uint16_t active;        // texels whose colour counts
+    std::uint16_t transparent;   // DXT1: texels that must get index 3
+    bool dxt1;                   // allow/require the 3-colour mode
+    Quality quality;
+    const float* weights;        // 3 channel weights
+};
+
+// Writes the 8-byte colour block.
+void EncodeColour(const ColourRequest& request, std::uint8_t block[8]);
+
+// Writes the 8-byte interpolated alpha block for the texels in `valid`.
+void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
+                             std::uint8_t block[8]);
+
+// Writes the 8-byte explicit 4-bit alpha block.
+void EncodeAlphaExplicit(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t block[8]);
+
+} // namespace dxt::detail
