@@ -4,7 +4,7 @@
 #pragma once
 
 #include "d3d8.h"
-#include "texfile.h"
+#include "texfileheader.h"
 
 #include <cstdint>
 #include <cstdio>

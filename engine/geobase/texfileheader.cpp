@@ -1,4 +1,4 @@
-#include "texfile.h"
+#include "texfileheader.h"
 
 #include "levels.h"
 #include "misc.h"
