@@ -1,0 +1,188 @@
+#include "corpus.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+namespace bench {
+
+namespace {
+
+bool LoadPng(const std::string& path, Picture& picture)
+{
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str()))
+        return false;
+    image.format = PNG_FORMAT_RGBA;
+    picture.width = image.width;
+    picture.height = image.height;
+    picture.rgba.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, picture.rgba.data(), 0, nullptr)) {
+        png_image_free(&image);
+        return false;
+    }
+    picture.opaque = true;
+    for (std::size_t i = 3; i < picture.rgba.size(); i += 4)
+        picture.opaque = picture.opaque && picture.rgba[i] == 255;
+    return true;
+}
+
+// Smooth random field in [0, 1): bilinear value noise summed over octaves.
+class ValueNoise {
+public:
+    explicit ValueNoise(unsigned seed) : values_(256 * 256)
+    {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+        for (float& v : values_)
+            v = unit(rng);
+    }
+    float At(float x, float y, int octaves) const
+    {
+        float sum = 0, amplitude = 0.5f, total = 0;
+        for (int o = 0; o < octaves; ++o, x *= 2, y *= 2, amplitude *= 0.5f) {
+            sum += amplitude * Lattice(x, y);
+            total += amplitude;
+        }
+        return sum / total;
+    }
+
+private:
+    std::vector<float> values_;
+    float Value(int x, int y) const { return values_[(y & 255) * 256 + (x & 255)]; }
+    float Lattice(float x, float y) const
+    {
+        const int ix = static_cast<int>(std::floor(x)), iy = static_cast<int>(std::floor(y));
+        const float fx = x - ix, fy = y - iy;
+        const float sx = fx * fx * (3 - 2 * fx), sy = fy * fy * (3 - 2 * fy);
+        const float top = Value(ix, iy) + sx * (Value(ix + 1, iy) - Value(ix, iy));
+        const float bottom = Value(ix, iy + 1) + sx * (Value(ix + 1, iy + 1) - Value(ix, iy + 1));
+        return top + sy * (bottom - top);
+    }
+};
+
+std::uint8_t Byte(float v) { return static_cast<std::uint8_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f); }
+
+Picture Blank(const char* name, std::uint32_t size)
+{
+    Picture p;
+    p.name = name;
+    p.width = p.height = size;
+    p.rgba.assign(std::size_t{size} * size * 4, 255);
+    return p;
+}
+
+} // namespace
+
+std::vector<Picture> LoadPngFolder(const std::string& folder)
+{
+    std::vector<std::string> paths;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        if (entry.path().extension() == ".png")
+            paths.push_back(entry.path().string());
+    std::sort(paths.begin(), paths.end());
+    std::vector<Picture> pictures;
+    for (const auto& path : paths) {
+        Picture p;
+        p.name = std::filesystem::path(path).filename().string();
+        if (LoadPng(path, p))
+            pictures.push_back(std::move(p));
+        else
+            std::fprintf(stderr, "bench_dxt: cannot read %s\n", path.c_str());
+    }
+    return pictures;
+}
+
+std::vector<Picture> GeneratedPictures()
+{
+    std::vector<Picture> out;
+    const std::uint32_t n = 256;
+    {
+        // Grass and rock: two tinted noise layers mixed by a third.
+        Picture p = Blank("gen-terrain", n);
+        ValueNoise a(1), b(2), mix(3);
+        for (std::uint32_t y = 0; y < n; ++y)
+            for (std::uint32_t x = 0; x < n; ++x) {
+                const float u = x / 16.0f, v = y / 16.0f;
+                const float grass = a.At(u * 2, v * 2, 5), rock = b.At(u, v, 6);
+                const float m = std::clamp((mix.At(u / 4, v / 4, 3) - 0.45f) * 6, 0.0f, 1.0f);
+                std::uint8_t* t = &p.rgba[(std::size_t{y} * n + x) * 4];
+                t[0] = Byte((1 - m) * (60 + 80 * grass) + m * (110 + 100 * rock));
+                t[1] = Byte((1 - m) * (100 + 110 * grass) + m * (105 + 95 * rock));
+                t[2] = Byte((1 - m) * (30 + 40 * grass) + m * (100 + 90 * rock));
+            }
+        out.push_back(std::move(p));
+    }
+    {
+        // Flat-shaded shapes with hard edges, as in signs and user interfaces.
+        Picture p = Blank("gen-shapes", n);
+        std::mt19937 rng(4);
+        for (int s = 0; s < 40; ++s) {
+            const int cx = static_cast<int>(rng() % n), cy = static_cast<int>(rng() % n);
+            const int r = 8 + static_cast<int>(rng() % 40);
+            const std::uint8_t c[3] = {static_cast<std::uint8_t>(rng()), static_cast<std::uint8_t>(rng()),
+                                       static_cast<std::uint8_t>(rng())};
+            const bool disc = rng() & 1;
+            for (int y = std::max(0, cy - r); y < std::min<int>(n, cy + r); ++y)
+                for (int x = std::max(0, cx - r); x < std::min<int>(n, cx + r); ++x)
+                    if (!disc || (x - cx) * (x - cx) + (y - cy) * (y - cy) < r * r)
+                        std::copy(c, c + 3, &p.rgba[(std::size_t(y) * n + x) * 4]);
+        }
+        out.push_back(std::move(p));
+    }
+    {
+        // Sky-like gradients: smooth, where banding shows.
+        Picture p = Blank("gen-gradient", n);
+        ValueNoise clouds(5);
+        for (std::uint32_t y = 0; y < n; ++y)
+            for (std::uint32_t x = 0; x < n; ++x) {
+                const float c = clouds.At(x / 40.0f, y / 40.0f, 4);
+                std::uint8_t* t = &p.rgba[(std::size_t{y} * n + x) * 4];
+                t[0] = Byte(40 + 0.5f * y + 120 * c);
+                t[1] = Byte(90 + 0.4f * y + 110 * c);
+                t[2] = Byte(200 + 0.2f * y + 50 * c);
+            }
+        out.push_back(std::move(p));
+    }
+    {
+        // Foliage cut-out: noisy colour, alpha from a thresholded field with
+        // a soft rim.
+        Picture p = Blank("gen-foliage-alpha", n);
+        ValueNoise leaves(6), shape(7);
+        for (std::uint32_t y = 0; y < n; ++y)
+            for (std::uint32_t x = 0; x < n; ++x) {
+                const float l = leaves.At(x / 6.0f, y / 6.0f, 3), s = shape.At(x / 32.0f, y / 32.0f, 4);
+                std::uint8_t* t = &p.rgba[(std::size_t{y} * n + x) * 4];
+                t[0] = Byte(30 + 90 * l);
+                t[1] = Byte(70 + 150 * l);
+                t[2] = Byte(20 + 60 * l);
+                t[3] = Byte((s - 0.45f) * 255 * 8);
+            }
+        p.opaque = false;
+        out.push_back(std::move(p));
+    }
+    {
+        // Smoke: smooth colour, smooth alpha.
+        Picture p = Blank("gen-smoke-alpha", n);
+        ValueNoise density(8);
+        for (std::uint32_t y = 0; y < n; ++y)
+            for (std::uint32_t x = 0; x < n; ++x) {
+                const float d = density.At(x / 24.0f, y / 24.0f, 5);
+                std::uint8_t* t = &p.rgba[(std::size_t{y} * n + x) * 4];
+                t[0] = t[1] = Byte(120 + 120 * d);
+                t[2] = Byte(130 + 110 * d);
+                t[3] = Byte(d * d * 320);
+            }
+        p.opaque = false;
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+} // namespace bench
