@@ -199,13 +199,38 @@ std::string declared_encoding(std::string_view text)
     return std::string(decl.substr(at, end - at));
 }
 
-bool is_unicode_name(std::string name)
+std::string upper(std::string name)
 {
     for (char& c : name)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
-    return name.empty() || name.rfind("UTF-", 0) == 0 || name.rfind("UTF", 0) == 0 || name == "UCS-2" ||
-           name == "UCS-4";
+    return name;
+}
+
+// The encoding the bytes are in: from a byte-order mark or the layout of
+// "<?" in UTF-16/32, else from the declaration; UTF-8 when nothing says.
+std::string detect_encoding(std::string_view text, std::size_t& skip)
+{
+    skip = 0;
+    auto starts = [&](std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; };
+    using namespace std::string_view_literals;
+    if (starts("\xEF\xBB\xBF"sv)) {
+        skip = 3;
+        return "UTF-8";
+    }
+    if (starts("\x00\x00\xFE\xFF"sv) || starts("\xFF\xFE\x00\x00"sv) || starts("\x00\x00\x00<"sv) ||
+        starts("<\x00\x00\x00"sv))
+        return starts("<"sv) ? "UTF-32LE" : starts("\x00\x00\x00<"sv) ? "UTF-32BE" : "UTF-32";
+    if (starts("\xFE\xFF"sv) || starts("\xFF\xFE"sv))
+        return "UTF-16";
+    if (starts("<\x00"sv))
+        return "UTF-16LE";
+    if (starts("\x00<"sv))
+        return "UTF-16BE";
+    std::string declared = upper(declared_encoding(text));
+    if (declared.empty() || declared == "UTF-8" || declared == "UTF8")
+        return "UTF-8";
+    return declared;
 }
 
 // Converts a text in a declared legacy encoding to UTF-8.  Bytes the
@@ -250,6 +275,97 @@ std::string to_utf8(std::string_view text, const std::string& encoding)
 }
 
 // ---- Reading -----------------------------------------------------------
+
+// Checks one reference starting at text[i] == '&'; returns the index after
+// it.  Only the five predefined entities and references to characters XML
+// allows are accepted: a document type declaration is refused, so no other
+// entity can exist, and the parser would leave unknown ones in the text as
+// they stand, silently changing values.
+std::size_t check_reference(std::string_view text, std::size_t i)
+{
+    std::size_t semi = text.find(';', i);
+    if (semi == std::string_view::npos || semi - i > 12)
+        throw std::runtime_error("XML: bad reference at offset " + std::to_string(i));
+    std::string_view ref = text.substr(i + 1, semi - i - 1);
+    if (ref == "amp" || ref == "lt" || ref == "gt" || ref == "quot" || ref == "apos")
+        return semi + 1;
+    bool hex = ref.size() > 1 && ref[0] == '#' && ref[1] == 'x';
+    std::size_t from = hex ? 2 : 1;
+    if (ref.empty() || ref[0] != '#' || ref.size() <= from)
+        throw std::runtime_error("XML: undefined entity at offset " + std::to_string(i));
+    unsigned long code = 0;
+    for (std::size_t k = from; k < ref.size(); ++k) {
+        char c = ref[k];
+        int digit = c >= '0' && c <= '9'             ? c - '0'
+                    : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                  : -1;
+        if (digit < 0)
+            throw std::runtime_error("XML: bad character reference at offset " + std::to_string(i));
+        code = code * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+    }
+    bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+                   (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+    if (!allowed)
+        throw std::runtime_error("XML: reference to a character XML does not allow at offset " + std::to_string(i));
+    return semi + 1;
+}
+
+// What the parser is lenient about and we are not: references (above), a
+// document type declaration, and text outside the elements.  The parser
+// still checks everything else; this walk only has to stay in bounds.
+void check_strict(std::string_view text)
+{
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    std::size_t i = 0;
+    long depth = 0;
+    auto skip_past = [&](std::string_view end) {
+        std::size_t at = text.find(end, i);
+        i = at == std::string_view::npos ? text.size() : at + end.size();
+    };
+    while (i < text.size()) {
+        char c = text[i];
+        if (c == '&') {
+            i = check_reference(text, i);
+            continue;
+        }
+        if (c != '<') {
+            if (depth <= 0 && !blank(c))
+                throw std::runtime_error("XML: text outside the elements at offset " + std::to_string(i));
+            ++i;
+            continue;
+        }
+        std::string_view rest = text.substr(i);
+        if (rest.substr(0, 4) == "<!--") {
+            skip_past("-->");
+        } else if (rest.substr(0, 9) == "<![CDATA[") {
+            skip_past("]]>");
+        } else if (rest.substr(0, 2) == "<?") {
+            skip_past("?>");
+        } else if (rest.substr(0, 2) == "<!") {
+            throw std::runtime_error("XML: document type declarations are not accepted");
+        } else if (rest.substr(0, 2) == "</") {
+            skip_past(">");
+            --depth;
+        } else {
+            // A start tag; quoted attribute values may hold '>' and references.
+            ++i;
+            char quote = 0;
+            while (i < text.size() && (quote != 0 || text[i] != '>')) {
+                if (quote != 0 && text[i] == '&') {
+                    i = check_reference(text, i);
+                    continue;
+                }
+                if (text[i] == '"' || text[i] == '\'')
+                    quote = quote == 0 ? text[i] : quote == text[i] ? 0 : quote;
+                ++i;
+            }
+            if (i < text.size() && text[i - 1] != '/')
+                ++depth;
+            ++i;
+        }
+    }
+}
 
 bool is_blank(const char* s)
 {
@@ -300,19 +416,20 @@ void xmlparse(const char* text, long length, xmlitem_tree& tree)
         throw std::runtime_error("no XML text");
     std::string_view view(text, static_cast<std::size_t>(length));
 
+    std::size_t skip = 0;
+    std::string encoding = detect_encoding(view, skip);
+    view.remove_prefix(skip);
     std::string converted;
-    pugi::xml_encoding encoding = pugi::encoding_auto;
-    std::string declared = declared_encoding(view);
-    if (!is_unicode_name(declared)) {
-        converted = to_utf8(view, declared);
+    if (encoding != "UTF-8") {
+        converted = to_utf8(view, encoding);
         view = converted;
-        encoding = pugi::encoding_utf8;
     }
+    check_strict(view);
 
     const unsigned options = pugi::parse_escapes | pugi::parse_eol | pugi::parse_cdata | pugi::parse_ws_pcdata_single |
                              pugi::parse_doctype | pugi::parse_declaration;
     pugi::xml_document doc;
-    pugi::xml_parse_result result = doc.load_buffer(view.data(), view.size(), options, encoding);
+    pugi::xml_parse_result result = doc.load_buffer(view.data(), view.size(), options, pugi::encoding_utf8);
     if (!result)
         throw std::runtime_error(std::string("XML: ") + result.description() + " at offset " +
                                  std::to_string(result.offset));
@@ -360,6 +477,17 @@ void xmlparse(const char* text, long length, xmlitem_tree& tree)
     }
 }
 
+namespace {
+
+// Indentation stops growing at some depth, so that a deep tree does not
+// make a text of quadratic size.
+std::size_t indent(std::size_t depth)
+{
+    return 2 * (depth < 32 ? depth : 32);
+}
+
+} // namespace
+
 void xmlsave(std::string& out, const xmlitem_tree& tree)
 {
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -370,7 +498,7 @@ void xmlsave(std::string& out, const xmlitem_tree& tree)
         if (it == (open.empty() ? end : open.back().first.child_end())) {
             if (open.empty())
                 break;
-            out.append(2 * (open.size() - 1), ' ');
+            out.append(indent(open.size() - 1), ' ');
             out += "</";
             out += open.back().second;
             out += ">\n";
@@ -379,7 +507,7 @@ void xmlsave(std::string& out, const xmlitem_tree& tree)
             ++it;
             continue;
         }
-        out.append(2 * open.size(), ' ');
+        out.append(indent(open.size()), ' ');
         bool parent = it.has_children();
         std::string_view tag = open_element(out, *it, parent);
         if (parent) {

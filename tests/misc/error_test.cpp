@@ -52,7 +52,8 @@ TEST(Error, CopiesOwnTheirText)
     misc::error d(std::move(a));
     EXPECT_STREQ(d.text(), "first 1");
     c = d;
-    c = c;
+    misc::error& same = c;
+    c = same;
     EXPECT_STREQ(c.text(), "first 1");
 }
 
