@@ -10,18 +10,6 @@ int NotAvailable(const char* mode)
 }
 } // namespace
 
-int RunDirectoryMode(IDirect3DDevice8*, const char*, const char*, const char*, const char* texFile)
-{
-    return NotAvailable(texFile ? "-complex" : "directory conversion");
-}
-
-int RunSingleMode(IDirect3DDevice8*, const char*, const char*, const char*, const char*)
-{
-    return NotAvailable("-single");
-}
-
-int RunNoiseMode(IDirect3DDevice8*, const char*, const char*, const char*) { return NotAvailable("-noise"); }
-
 int RunDumpMode(IDirect3DDevice8*, const char*, const char*, bool storedLevelsOnly)
 {
     return NotAvailable(storedLevelsOnly ? "-dumpperm" : "-dump");

@@ -76,3 +76,85 @@ int StrICmp(const char* a, const char* b)
 }
 
 } // namespace win32
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace win32 {
+
+std::string PathJoin(const std::string& dir, const std::string& name)
+{
+    if (dir.empty() || dir.back() == '/' || dir.back() == '\\')
+        return dir + name;
+    return dir + "/" + name;
+}
+
+AtomicFile::~AtomicFile() { discard(); }
+
+bool AtomicFile::open(const std::string& target)
+{
+    discard();
+    target_ = target;
+    temp_ = target + ".tmp-XXXXXX";
+    fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        temp_.clear();
+        return false;
+    }
+    // mkostemp creates the file 0600; give it the mode a plain create would.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+    return true;
+}
+
+bool AtomicFile::write(const void* data, size_t size)
+{
+    if (fd_ < 0)
+        return false;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::write(fd_, p, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool AtomicFile::commit()
+{
+    if (fd_ < 0)
+        return false;
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
+        int saved = errno;
+        ::unlink(temp_.c_str());
+        temp_.clear();
+        errno = saved;
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+void AtomicFile::discard()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+        temp_.clear();
+    }
+}
+
+} // namespace win32

@@ -33,3 +33,39 @@ void StrLwr(std::string& s);
 int StrICmp(const char* a, const char* b);
 
 } // namespace win32
+
+namespace win32 {
+
+// A directory name, then "/" unless the name is empty or already ends in
+// "/" or "\", then the file name.  An empty directory means the working one.
+std::string PathJoin(const std::string& dir, const std::string& name);
+
+// Writes a file under a temporary name beside the target and renames it
+// into place on commit, so that the target is either the old file or the
+// complete new one.  Without commit (or when a write failed) the temporary
+// file is removed and the target is untouched.
+class AtomicFile {
+public:
+    AtomicFile() = default;
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Creates the temporary file; false (with errno set) when the folder
+    // cannot take it.
+    bool open(const std::string& target);
+    // Writes all bytes, retrying short writes; false on any failure.
+    bool write(const void* data, size_t size);
+    // Closes the temporary file and renames it over the target.
+    bool commit();
+    // Removes the temporary file; the target stays as it was.
+    void discard();
+    bool isOpen() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+    std::string target_;
+    std::string temp_;
+};
+
+} // namespace win32

@@ -1,0 +1,47 @@
+#include "formatnames.h"
+
+#include <iterator>
+
+const FormatName FormatNameTable[33] = {
+    {"D3DFMT_R8G8B8", D3DFMT_R8G8B8},
+    {"D3DFMT_A8R8G8B8", D3DFMT_A8R8G8B8},
+    {"D3DFMT_X8R8G8B8", D3DFMT_X8R8G8B8},
+    {"D3DFMT_R5G6B5", D3DFMT_R5G6B5},
+    {"D3DFMT_X1R5G5B5", D3DFMT_X1R5G5B5},
+    {"D3DFMT_A1R5G5B5", D3DFMT_A1R5G5B5},
+    {"D3DFMT_A4R4G4B4", D3DFMT_A4R4G4B4},
+    {"D3DFMT_R3G3B2", D3DFMT_R3G3B2},
+    {"D3DFMT_A8", D3DFMT_A8},
+    {"D3DFMT_A8R3G3B2", D3DFMT_A8R3G3B2},
+    {"D3DFMT_X4R4G4B4", D3DFMT_X4R4G4B4},
+    {"D3DFMT_A2B10G10R10", D3DFMT_A2B10G10R10},
+    {"D3DFMT_G16R16", D3DFMT_G16R16},
+    {"D3DFMT_A8P8", D3DFMT_A8P8},
+    {"D3DFMT_P8", D3DFMT_P8},
+    {"D3DFMT_L8", D3DFMT_L8},
+    {"D3DFMT_A8L8", D3DFMT_A8L8},
+    {"D3DFMT_A4L4", D3DFMT_A4L4},
+    {"D3DFMT_V8U8", D3DFMT_V8U8},
+    {"D3DFMT_L6V5U5", D3DFMT_L6V5U5},
+    {"D3DFMT_X8L8V8U8", D3DFMT_X8L8V8U8},
+    {"D3DFMT_Q8W8V8U8", D3DFMT_Q8W8V8U8},
+    {"D3DFMT_V16U16", D3DFMT_V16U16},
+    {"D3DFMT_W11V11U10", D3DFMT_W11V11U10},
+    {"D3DFMT_A2W10V10U10", D3DFMT_A2W10V10U10},
+    {"D3DFMT_UYVY", D3DFMT_UYVY},
+    {"D3DFMT_YUY2", D3DFMT_YUY2},
+    {"D3DFMT_DXT1", D3DFMT_DXT1},
+    {"D3DFMT_DXT2", D3DFMT_DXT2},
+    {"D3DFMT_DXT3", D3DFMT_DXT3},
+    {"D3DFMT_DXT4", D3DFMT_DXT4},
+    {"D3DFMT_DXT5", D3DFMT_DXT5},
+    {nullptr, D3DFMT_UNKNOWN},
+};
+
+const win32::NameIndex<FormatName> FormatNameIndex(&FormatName::name, FormatNameTable, std::size(FormatNameTable));
+
+D3DFORMAT FormatFromName(const char* name)
+{
+    const FormatName* record = FormatNameIndex.find(name);
+    return record ? record->format : D3DFMT_DXT1;
+}

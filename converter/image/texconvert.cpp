@@ -1,0 +1,43 @@
+#include "texconvert.h"
+
+#include "comptr.h"
+#include "d3dx8.h"
+
+bool Tex_CopyLevels(IDirect3DTexture8* source, IDirect3DTexture8* destination, UINT levels)
+{
+    for (UINT i = 0; i < levels; ++i) {
+        ComPtr<IDirect3DSurface8> from, to;
+        if (FAILED(source->GetSurfaceLevel(i, from.put())) || FAILED(destination->GetSurfaceLevel(i, to.put())))
+            return false;
+        if (FAILED(D3DXLoadSurfaceFromSurface(to.get(), nullptr, nullptr, from.get(), nullptr, nullptr,
+                                              D3DX_FILTER_TRIANGLE, 0)))
+            return false;
+    }
+    return true;
+}
+
+IDirect3DTexture8* Tex_Convert(IDirect3DDevice8** device, IDirect3DTexture8* source, D3DFORMAT format)
+{
+    D3DSURFACE_DESC desc{};
+    if (FAILED(source->GetLevelDesc(0, &desc)))
+        return nullptr;
+    const UINT levels = source->GetLevelCount();
+    if (desc.Format == format)
+        return source;
+
+    // Premultiplied colour cannot be recovered exactly once alpha is lost,
+    // so such blocks only go to formats that keep or drop it consistently.
+    if ((desc.Format == D3DFMT_DXT2 || desc.Format == D3DFMT_DXT4) && format != D3DFMT_DXT1 &&
+        format != D3DFMT_DXT2 && format != D3DFMT_DXT4)
+        return nullptr;
+
+    ComPtr<IDirect3DTexture8> result;
+    if (FAILED((*device)->CreateTexture(desc.Width, desc.Height, levels, 0, format, D3DPOOL_MANAGED, result.put())))
+        return nullptr;
+    // A level that cannot be converted fails the whole conversion: a texture
+    // with garbage levels is worse than a clear error.
+    if (!Tex_CopyLevels(source, result.get(), levels))
+        return nullptr;
+    source->Release();
+    return result.release();
+}

@@ -1,0 +1,141 @@
+// "-single" and "-noise", and the loading routine "-single" shares with the
+// project build.
+#include "comptr.h"
+#include "d3dx8.h"
+#include "ddswriter.h"
+#include "dprintf.h"
+#include "formatnames.h"
+#include "loadtexture.h"
+#include "modes.h"
+#include "texconvert.h"
+#include "texload.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// The loader's palette block, released with delete[].
+struct PaletteDeleter {
+    void operator()(PALETTEENTRY* p) const { delete[] p; }
+};
+using PalettePtr = std::unique_ptr<PALETTEENTRY[], PaletteDeleter>;
+
+} // namespace
+
+IDirect3DTexture8* LoadTexture(IDirect3DDevice8* device, const char* file, const char* formatName, const char* mips,
+                               PALETTEENTRY** palette)
+{
+    *palette = nullptr;
+    const D3DFORMAT format = FormatFromName(formatName);
+    UINT mipCount = static_cast<UINT>(std::max(0, std::atoi(mips ? mips : "")));
+
+    PALETTEENTRY* loadedRaw = nullptr;
+    ComPtr<IDirect3DTexture8> source(Tex_LoadFile(file, device, &loadedRaw));
+    PalettePtr loaded(loadedRaw);
+    if (!source) {
+        dprintf("can't open %s\n", file);
+        return nullptr;
+    }
+    if (format == D3DFMT_P8 && !loaded) {
+        dprintf("Pallete not found\n");
+        return nullptr;
+    }
+
+    D3DSURFACE_DESC desc{};
+    source->GetLevelDesc(0, &desc);
+    if (mipCount == 0)
+        mipCount = source->GetLevelCount();
+
+    ComPtr<IDirect3DTexture8> result;
+    if (FAILED(device->CreateTexture(desc.Width, desc.Height, mipCount, 0, format, D3DPOOL_MANAGED, result.put()))) {
+        dprintf("can't create texture %s\n", file);
+        return nullptr;
+    }
+    // Every level comes from the source level of the same index, so a mip
+    // count above the source's fails at the first missing level.
+    for (UINT i = 0; i < result->GetLevelCount(); ++i) {
+        ComPtr<IDirect3DSurface8> from, to;
+        if (FAILED(source->GetSurfaceLevel(i, from.put())) || FAILED(result->GetSurfaceLevel(i, to.put())) ||
+            FAILED(D3DXLoadSurfaceFromSurface(to.get(), loaded.get(), nullptr, from.get(), loaded.get(), nullptr,
+                                              D3DX_DEFAULT, 0))) {
+            dprintf("Convert surface %d failed 1\n", static_cast<int>(i));
+            return nullptr;
+        }
+    }
+    if (format == D3DFMT_P8) {
+        *palette = new PALETTEENTRY[256];
+        std::memcpy(*palette, loaded.get(), 256 * sizeof(PALETTEENTRY));
+    }
+    return result.release();
+}
+
+int RunSingleMode(IDirect3DDevice8* device, const char* file, const char* format, const char* mips,
+                  const char* outFile)
+{
+    dprintf("LoadTexture %s, %s, %s\n", file, format, mips);
+    PALETTEENTRY* paletteRaw = nullptr;
+    ComPtr<IDirect3DTexture8> texture(LoadTexture(device, file, format, mips, &paletteRaw));
+    PalettePtr palette(paletteRaw);
+    if (!texture)
+        return 0;
+    if (FAILED(Tex_SaveDDS(texture.get(), outFile)))
+        dprintf("can't save %s\n", outFile);
+    return 1;
+}
+
+int RunNoiseMode(IDirect3DDevice8* device, const char* source, const char* outFile, const char* decrementText)
+{
+    const long decrement = std::atol(decrementText);
+    PALETTEENTRY* paletteRaw = nullptr;
+    ComPtr<IDirect3DTexture8> texture(Tex_LoadFile(source, device, &paletteRaw));
+    PalettePtr palette(paletteRaw);
+    if (!texture) {
+        dprintf("can't open %s\n", source);
+        return -1;
+    }
+
+    // The fade works on 32-bit pixels with alpha in the fourth byte; any
+    // other source is brought to A8R8G8B8 first.
+    if (IDirect3DTexture8* argb = Tex_Convert(&device, texture.get(), D3DFMT_A8R8G8B8)) {
+        if (argb != texture.get()) {
+            texture.release(); // Tex_Convert used up that reference
+            texture.reset(argb);
+        }
+    } else {
+        dprintf("can't convert %s\n", source);
+        return 1;
+    }
+
+    for (UINT i = 0; i < texture->GetLevelCount(); ++i) {
+        D3DSURFACE_DESC desc{};
+        texture->GetLevelDesc(i, &desc);
+        D3DLOCKED_RECT locked{};
+        if (FAILED(texture->LockRect(i, &locked, nullptr, 0)))
+            continue;
+        const long drop = static_cast<long>(i) * decrement;
+        auto* row = static_cast<BYTE*>(locked.pBits);
+        for (UINT y = 0; y < desc.Height; ++y, row += locked.Pitch)
+            for (UINT x = 0; x < desc.Width; ++x) {
+                // A negative step raises alpha; both ends are clamped.
+                long alpha = long{row[x * 4 + 3]} - drop;
+                row[x * 4 + 3] = static_cast<BYTE>(std::clamp(alpha, 0L, 255L));
+            }
+        texture->UnlockRect(i);
+    }
+
+    IDirect3DTexture8* dxt5 = Tex_Convert(&device, texture.get(), D3DFMT_DXT5);
+    if (!dxt5) {
+        dprintf("can't convert %s\n", source);
+        return 1;
+    }
+    if (dxt5 != texture.get()) {
+        texture.release();
+        texture.reset(dxt5);
+    }
+    if (FAILED(Tex_SaveDDS(texture.get(), outFile)))
+        dprintf("can't save %s\n", outFile);
+    return 1;
+}
