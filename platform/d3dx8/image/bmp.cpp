@@ -3,6 +3,7 @@
 // core header, the 40-byte header and the V2..V5 extensions.
 #include "imagefile.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -162,7 +163,11 @@ HRESULT DecodeBmp(Bytes data, Picture& out)
 
     if (bits <= 8) {
         const std::uint32_t most = 1u << bits;
-        const std::uint32_t count = colorsUsed ? colorsUsed : most;
+        std::uint32_t count = colorsUsed ? colorsUsed : most;
+        // The core header has no entry count: the palette fills the gap
+        // up to the pixel data.
+        if (headerSize == 12 && offBits > paletteStart)
+            count = static_cast<std::uint32_t>(std::min<std::uint64_t>(most, (offBits - paletteStart) / 3));
         if (count > most)
             return Bad("BMP palette of %u entries is too long for %u bits per pixel", count, bits);
         const std::size_t entry = headerSize == 12 ? 3 : 4;
