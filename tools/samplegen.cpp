@@ -163,7 +163,10 @@ void RleRow(Out& o, const std::uint8_t* row, int width, bool four)
         while (x + n < width && n < 255 && !(x + n + 2 < width && row[x + n] == row[x + n + 1] &&
                                               row[x + n] == row[x + n + 2]))
             ++n;
-        if (n < 3) {
+        // RLE4 absolute runs are kept to whole bytes, as most writers do.
+        if (four && n % 2 && n > 3)
+            --n;
+        if (n < 3 || (four && n % 2)) {
             o.u8(1);
             o.u8(four ? (row[x] << 4) | row[x] : row[x]);
             ++x;
@@ -696,7 +699,7 @@ std::vector<std::string> WriteSampleSet(const std::filesystem::path& folder)
     std::vector<std::string> names;
     auto save = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
         SaveBytes(folder / name, bytes);
-        names.push_back(name);
+        names.push_back((folder / name).string());
     };
     const Rgba red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
     save("grass.tga", WriteTga(MakeTerrain(Terrain::Grass, 1024, 1024, 1)));
@@ -718,6 +721,68 @@ std::vector<std::string> WriteSampleSet(const std::filesystem::path& folder)
     save("tga16.tga", WriteTga(MakeFoliage(256, 256, 7), sixteenBits));
     save("grey.png", WritePng(MakeTerrain(Terrain::Snow, 256, 256, 8), PngKind::Grey));
     save("sample.ppm", WritePpm(MakeTerrain(Terrain::Sand, 256, 256, 9)));
+    return names;
+}
+
+std::vector<std::string> WriteVariantSet(const std::filesystem::path& folder)
+{
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> names;
+    auto save = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        SaveBytes(folder / name, bytes);
+        names.push_back((folder / name).string());
+    };
+    const Image rgba = MakeFoliage(61, 37, 11);
+    const Image terrain = MakeTerrain(Terrain::Rock, 61, 37, 12);
+    auto bmp = [](int bits, int header, bool rle, bool masks, bool topDown, int entries) {
+        BmpOptions o;
+        o.bits = bits, o.headerSize = header, o.rle = rle, o.masks = masks, o.topDown = topDown;
+        o.paletteEntries = entries;
+        return o;
+    };
+    auto indexed = [&](int colours, bool alpha) {
+        Indexed ix = MakeIndexed(terrain, colours, alpha);
+        for (auto& v : ix.indices)
+            v = static_cast<std::uint8_t>(v % colours);
+        return ix;
+    };
+    save("v-bmp24-odd.bmp", WriteBmp(terrain));
+    save("v-bmp24-topdown.bmp", WriteBmp(terrain, bmp(24, 40, false, false, true, 0)));
+    save("v-bmp-os2.bmp", WriteBmp(indexed(100, false), bmp(8, 12, false, false, false, 0)));
+    save("v-bmp-rle8.bmp", WriteBmp(indexed(180, false), bmp(8, 40, true, false, false, 180)));
+    save("v-bmp-rle4.bmp", WriteBmp(indexed(16, false), bmp(4, 40, true, false, false, 0)));
+    save("v-bmp4.bmp", WriteBmp(indexed(12, false), bmp(4, 40, false, false, false, 12)));
+    save("v-bmp1.bmp", WriteBmp(indexed(2, false), bmp(1, 40, false, false, false, 0)));
+    save("v-bmp555.bmp", WriteBmp(terrain, bmp(16, 40, false, false, false, 0)));
+    save("v-bmp565.bmp", WriteBmp(terrain, bmp(16, 40, false, true, false, 0)));
+    save("v-bmp32-v5.bmp", WriteBmp(rgba, bmp(32, 124, false, true, false, 0)));
+    save("v-bmp8-v4.bmp", WriteBmp(indexed(64, false), bmp(8, 108, false, false, true, 64)));
+    auto tga = [](int depth, bool rle, bool topDown, bool grey, int mapBits) {
+        TgaOptions o;
+        o.depth = depth, o.rle = rle, o.topDown = topDown, o.grey = grey, o.mapBits = mapBits;
+        o.id = "variant";
+        return o;
+    };
+    save("v-tga32-rle.tga", WriteTga(rgba, tga(32, true, false, false, 24)));
+    save("v-tga32-top.tga", WriteTga(rgba, tga(32, false, true, false, 24)));
+    save("v-tga24-rle-top.tga", WriteTga(terrain, tga(24, true, true, false, 24)));
+    save("v-tga16-rle.tga", WriteTga(rgba, tga(16, true, false, false, 24)));
+    save("v-tga15.tga", WriteTga(terrain, tga(15, false, false, false, 24)));
+    save("v-tga-grey.tga", WriteTga(terrain, tga(8, false, false, true, 24)));
+    save("v-tga-grey-rle.tga", WriteTga(terrain, tga(8, true, true, true, 24)));
+    save("v-tga-grey-alpha.tga", WriteTga(rgba, tga(16, false, false, true, 24)));
+    save("v-tga-map24.tga", WriteTga(indexed(200, false), tga(8, false, false, false, 24)));
+    save("v-tga-map24-rle.tga", WriteTga(indexed(100, false), tga(8, true, false, false, 24)));
+    save("v-tga-map32.tga", WriteTga(indexed(100, true), tga(8, false, false, false, 32)));
+    save("v-tga-map16.tga", WriteTga(indexed(60, false), tga(8, false, false, false, 16)));
+    save("v-png-rgba.png", WritePng(rgba, PngKind::Rgba));
+    save("v-png-grey-alpha.png", WritePng(rgba, PngKind::GreyAlpha));
+    save("v-png-palette.png", WritePng(indexed(150, false)));
+    save("v-png-palette-trns.png", WritePng(indexed(150, true)));
+    save("v-jpeg-grey.jpg", WriteJpeg(terrain, 85, true));
+    save("v-jpeg-q50.jpg", WriteJpeg(rgba, 50));
+    save("v-pgm.pgm", WritePgm(terrain));
+    save("v-ppm-1000.ppm", WritePpm(terrain, 1000));
     return names;
 }
 

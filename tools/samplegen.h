@@ -90,7 +90,10 @@ std::vector<std::uint8_t> WritePgm(const Image& image);
 
 void SaveBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
-// The sample set the demo uses; returns the file names written.
+// The sample set the demo uses; returns the paths written.
 std::vector<std::string> WriteSampleSet(const std::filesystem::path& folder);
+// One small file of each BMP, TGA, PNG, JPEG and PNM variant the readers
+// know, for comparisons with other decoders; returns the paths written.
+std::vector<std::string> WriteVariantSet(const std::filesystem::path& folder);
 
 } // namespace samplegen

@@ -1,18 +1,22 @@
-// mipforge-samples <outdir>: writes the sample pictures the demo converts.
+// mipforge-samples [--variants] <outdir>: writes the sample pictures the demo
+// converts, or with --variants one small file of every reader variant.
 #include "samplegen.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: mipforge-samples <outdir>\n");
+    const bool variants = argc == 3 && std::strcmp(argv[1], "--variants") == 0;
+    if (argc != 2 && !variants) {
+        std::fprintf(stderr, "usage: mipforge-samples [--variants] <outdir>\n");
         return 2;
     }
     try {
-        for (const std::string& name : samplegen::WriteSampleSet(argv[1]))
-            std::printf("%s/%s\n", argv[1], name.c_str());
+        const char* folder = argv[argc - 1];
+        for (const std::string& path : variants ? samplegen::WriteVariantSet(folder) : samplegen::WriteSampleSet(folder))
+            std::printf("%s\n", path.c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mipforge-samples: %s\n", e.what());
         return 1;

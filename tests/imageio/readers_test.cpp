@@ -153,6 +153,47 @@ TEST_F(Readers, RunLengthBmpWithLongRunsAndRawStretches)
     }
 }
 
+// A 40-byte-header BMP around a hand-made pixel stream.
+std::vector<std::uint8_t> RawBmp(int width, int height, int bits, std::uint32_t compression,
+                                 const std::vector<std::uint8_t>& stream)
+{
+    const std::uint32_t colours = 1u << bits, offBits = 14 + 40 + 4 * colours;
+    std::vector<std::uint8_t> b(offBits, 0);
+    auto put = [&](std::size_t at, std::uint32_t v, int n) {
+        for (int i = 0; i < n; ++i)
+            b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    };
+    b[0] = 'B', b[1] = 'M';
+    put(2, offBits + static_cast<std::uint32_t>(stream.size()), 4);
+    put(10, offBits, 4);
+    put(14, 40, 4);
+    put(18, static_cast<std::uint32_t>(width), 4);
+    put(22, static_cast<std::uint32_t>(height), 4);
+    put(26, 1, 2);
+    put(28, static_cast<std::uint32_t>(bits), 2);
+    put(30, compression, 4);
+    for (std::uint32_t i = 0; i < colours; ++i)
+        put(54 + 4 * i, i * 0x010101u, 4);
+    b.insert(b.end(), stream.begin(), stream.end());
+    return b;
+}
+
+TEST_F(Readers, RunLengthOddAbsoluteRunsAndDeltas)
+{
+    // Bottom row: an absolute run of 5 (3 bytes, padded to 4).  Top row: a
+    // delta of 2, then a run of 3.  Untouched texels are index 0.
+    const std::vector<std::uint8_t> rle4 = {0, 5, 0x12, 0x34, 0x50, 0, 0, 0, 0, 2, 2, 0, 3, 0x66, 0, 1};
+    auto t = Load(RawBmp(5, 2, 4, 2, rle4), D3DFMT_P8, 5, 2);
+    if (t) {
+        EXPECT_EQ(LevelBytes(t.get(), 0), (std::vector<BYTE>{0, 0, 6, 6, 6, 1, 2, 3, 4, 5}));
+    }
+    const std::vector<std::uint8_t> rle8 = {0, 3, 9, 8, 7, 0, 1, 1, 0, 0, 0, 2, 4, 0, 1, 5, 0, 1};
+    t = Load(RawBmp(5, 2, 8, 1, rle8), D3DFMT_P8, 5, 2);
+    if (t) {
+        EXPECT_EQ(LevelBytes(t.get(), 0), (std::vector<BYTE>{0, 0, 0, 0, 5, 9, 8, 7, 1, 0}));
+    }
+}
+
 TEST_F(Readers, TgaTrueColourAndGreyVariants)
 {
     const Image img = samplegen::MakeGradient(23, 13, true);
