@@ -132,19 +132,22 @@ Color RowCodec::ReadMasked(std::uint32_t v) const
     return {read(ch_[0], 0), read(ch_[1], 0), read(ch_[2], 0), read(ch_[3], 1)};
 }
 
+std::uint32_t RowCodec::WriteChannel(const Channel& ch, double value)
+{
+    if (ch.bits == 0)
+        return 0;
+    const std::uint32_t mask = (std::uint32_t{1} << ch.bits) - 1;
+    if (!ch.isSigned)
+        return Quantize(value, mask) << ch.shift;
+    const std::int32_t m = (std::int32_t{1} << (ch.bits - 1)) - 1;
+    // s in [-1, 1]; shifting by m keeps the rounding on non-negatives.
+    std::int32_t k = static_cast<std::int32_t>(RoundClamp((2 * Clamp01(value) - 1) * m + m, 2 * m)) - m;
+    return (static_cast<std::uint32_t>(k) & mask) << ch.shift;
+}
+
 std::uint32_t RowCodec::WriteMasked(const Color& c) const
 {
-    auto write = [](const Channel& ch, double value) -> std::uint32_t {
-        if (ch.bits == 0)
-            return 0;
-        const std::uint32_t mask = (std::uint32_t{1} << ch.bits) - 1;
-        if (!ch.isSigned)
-            return Quantize(value, mask) << ch.shift;
-        const std::int32_t m = (std::int32_t{1} << (ch.bits - 1)) - 1;
-        // s in [-1, 1]; shifting by m keeps the rounding on non-negatives.
-        std::int32_t k = static_cast<std::int32_t>(RoundClamp((2 * Clamp01(value) - 1) * m + m, 2 * m)) - m;
-        return (static_cast<std::uint32_t>(k) & mask) << ch.shift;
-    };
+    auto write = WriteChannel;
     std::uint32_t v = unused_;
     if (path_ == Path::Luminance) {
         v |= write(ch_[0], kLumR * Clamp01(c.r) + kLumG * Clamp01(c.g) + kLumB * Clamp01(c.b));
@@ -360,6 +363,20 @@ void RowCodec::PackRgba8(const std::uint8_t* in, UINT x, UINT n, UINT rowWidth, 
     }
     default:
         break;
+    }
+    if (path_ == Path::Masks) {
+        if (packTables_.empty()) {
+            // The same channel writer as the wide path, so both give the same bits.
+            packTables_.resize(4 * 256);
+            for (int v = 0; v < 256; ++v) {
+                for (int k = 0; k < 4; ++k)
+                    packTables_[256 * k + v] = WriteChannel(ch_[k], v / 255.0);
+            }
+        }
+        const std::uint32_t* t = packTables_.data();
+        for (UINT i = 0; i < n; ++i, p += bytes_, in += 4)
+            WriteLE(p, bytes_, unused_ | t[in[0]] | t[256 + in[1]] | t[512 + in[2]] | t[768 + in[3]]);
+        return;
     }
     // One run, not pieces: a 4:2:2 pair split between two pieces would be
     // written twice.

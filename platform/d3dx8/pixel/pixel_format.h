@@ -87,6 +87,7 @@ private:
 
     Color ReadMasked(std::uint32_t v) const;
     std::uint32_t WriteMasked(const Color& c) const;
+    static std::uint32_t WriteChannel(const Channel& channel, double value);
     std::uint8_t NearestEntry(std::uint8_t r, std::uint8_t g, std::uint8_t b, std::uint8_t a);
     void ReadYuvPair(const BYTE* macro, Color& first, Color& second) const;
     void WriteYuvPair(const Color& first, const Color& second, BYTE* macro) const;
@@ -100,6 +101,9 @@ private:
     Channel ch_[4];            // red, green, blue, alpha (luminance: red is L)
     bool exact8_ = false;
     bool uyvy_ = false;
+    // Masks path: the stored bits of each 8-bit channel value, so RGBA8
+    // rows pack with four lookups a pixel; built on first use.
+    std::vector<std::uint32_t> packTables_;
     // Direct-mapped cache of nearest-entry answers: key is RGBA8, value the
     // index, or -1 when empty.
     std::vector<std::pair<std::uint32_t, int>> nearestCache_;
