@@ -234,24 +234,27 @@ public:
     template <class Name>
     static iterator find_child(iterator pos, const Name& name)
     {
-        for (iterator it = pos.child_begin(); it != pos.child_end(); ++it)
-            if (it->first == name)
-                return it;
-        return pos.child_end();
+        return find_in(pos, name);
     }
     template <class Name>
     static const_iterator find_child(const_iterator pos, const Name& name)
     {
-        for (const_iterator it = pos.child_begin(); it != pos.child_end(); ++it)
-            if (it->first == name)
-                return it;
-        return pos.child_end();
+        return find_in(pos, name);
     }
 
     // The head link, for code that walks the raw layout.
     link* head() { return &head_; }
 
 private:
+    template <class It, class Name>
+    static It find_in(It pos, const Name& name)
+    {
+        for (It it = pos.child_begin(); it != pos.child_end(); ++it)
+            if (it->first == name)
+                return it;
+        return pos.child_end();
+    }
+
     // Descends through first children to a node without children.
     static link* deepest_first(link* l)
     {

@@ -98,9 +98,10 @@ std::string from_hex(std::string_view hex)
     return out;
 }
 
-// Element text: a carriage return is written as a reference, so that the
-// parser's line-end normalisation leaves it alone.
-void append_text(std::string& out, std::string_view s)
+// Markup characters become entities.  A carriage return becomes a
+// reference, so that line-end normalisation leaves it alone; in attribute
+// values tab and line feed do too, since raw ones would turn into spaces.
+void append_escaped(std::string& out, std::string_view s, bool attribute)
 {
     for (char c : s) {
         switch (c) {
@@ -108,34 +109,23 @@ void append_text(std::string& out, std::string_view s)
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '\r': out += "&#13;"; break;
+        case '"': out += attribute ? "&quot;" : "\""; break;
+        case '\t': out += attribute ? "&#9;" : "\t"; break;
+        case '\n': out += attribute ? "&#10;" : "\n"; break;
         default: out += c;
         }
     }
 }
 
-// Attribute values: white space other than the space is written as a
-// reference, since parsers turn raw tabs and line ends into spaces there.
 void append_attribute(std::string& out, const char* name, std::string_view value, bool hex)
 {
     out += ' ';
     out += name;
     out += "=\"";
-    if (hex) {
+    if (hex)
         append_hex(out, value);
-    } else {
-        for (char c : value) {
-            switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\t': out += "&#9;"; break;
-            case '\n': out += "&#10;"; break;
-            case '\r': out += "&#13;"; break;
-            default: out += c;
-            }
-        }
-    }
+    else
+        append_escaped(out, value, true);
     out += '"';
 }
 
@@ -154,7 +144,7 @@ std::string_view open_element(std::string& out, const xmlitem& item, bool has_ch
         out += ">\n";
     } else if (value_as_text && !item.second.empty()) {
         out += '>';
-        append_text(out, item.second);
+        append_escaped(out, item.second, false);
         out += "</";
         out += tag;
         out += ">\n";
@@ -246,23 +236,22 @@ std::string to_utf8(std::string_view text, const std::string& encoding)
     std::size_t in_left = text.size();
     char* dst = out.data();
     std::size_t dst_left = out.size();
+    auto grow = [&] {
+        std::size_t done = static_cast<std::size_t>(dst - out.data());
+        out.resize(out.size() * 2);
+        dst = out.data() + done;
+        dst_left = out.size() - done;
+    };
     while (in_left > 0) {
         if (::iconv(cd, &in, &in_left, &dst, &dst_left) != static_cast<std::size_t>(-1))
             break;
         if (errno == E2BIG) {
-            std::size_t done = static_cast<std::size_t>(dst - out.data());
-            out.resize(out.size() * 2);
-            dst = out.data() + done;
-            dst_left = out.size() - done;
+            grow();
             continue;
         }
         // EILSEQ or EINVAL: an undefined or cut-off sequence.
-        if (dst_left < 3) {
-            std::size_t done = static_cast<std::size_t>(dst - out.data());
-            out.resize(out.size() * 2);
-            dst = out.data() + done;
-            dst_left = out.size() - done;
-        }
+        if (dst_left < 3)
+            grow();
         std::memcpy(dst, "\xEF\xBF\xBD", 3);
         dst += 3;
         dst_left -= 3;

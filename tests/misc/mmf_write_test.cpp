@@ -10,6 +10,8 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -254,6 +256,58 @@ TEST(MmfWrite, UnwritableFolderLeavesTheOldFile)
     fs::permissions(dir.path(), fs::perms::owner_all);
     EXPECT_EQ(testutil::ReadText(dir / "target"), "old");
     EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"target"});
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define MIPFORGE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MIPFORGE_ASAN 1
+#endif
+#endif
+
+TEST(MmfWrite, FailedReservationThrowsAndTouchesNoFile)
+{
+#ifdef MIPFORGE_ASAN
+    GTEST_SKIP() << "an address-space limit starves the sanitizer's own mappings";
+#else
+    testutil::TempDir dir;
+    testutil::WriteText(dir / "target", "old");
+    const std::string target = (dir / "target").string();
+    int pipefd[2];
+    ASSERT_EQ(::pipe(pipefd), 0);
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // The child limits its address space so that no reservation fits.
+        ::close(pipefd[0]);
+        misc::mmf_write image(8);
+        struct rlimit as = {0, 0};
+        ::getrlimit(RLIMIT_AS, &as);
+        as.rlim_cur = 64u << 20;
+        ::setrlimit(RLIMIT_AS, &as);
+        std::string text = "no exception";
+        try {
+            image.open(target.c_str(), std::size_t(1) << 30);
+        } catch (const misc::error& e) {
+            text = e.text() ? e.text() : "";
+        }
+        text += image.is_open() ? " open" : " closed";
+        ssize_t ignored = ::write(pipefd[1], text.data(), text.size());
+        (void)ignored;
+        ::_exit(0);
+    }
+    ::close(pipefd[1]);
+    char buffer[256] = {};
+    ssize_t n = ::read(pipefd[0], buffer, sizeof buffer - 1);
+    ::close(pipefd[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(buffer), "VirtualAlloc(MEM_RESERVE) 1073741824 byte - " + std::to_string(ENOMEM) + " closed");
+    EXPECT_EQ(testutil::ReadText(dir / "target"), "old");
+    EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"target"});
+#endif
 }
 
 TEST(MmfWrite, SidePoolIsUsedFirstAndLeavesTheCounter)
