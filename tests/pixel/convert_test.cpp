@@ -278,6 +278,21 @@ TEST_F(Yuv, KnownColoursInBothByteOrders)
     }
 }
 
+TEST_F(Yuv, HalfCoveredPairKeepsItsOtherPixel)
+{
+    ComPtr<IDirect3DTexture8> white = textures_.FromImage(OneRow(std::vector<Rgba>(4, Bytes4(255, 255, 255, 255))));
+    ComPtr<IDirect3DTexture8> black = textures_.FromImage(OneRow({Bytes4(0, 0, 0, 255)}));
+    ComPtr<IDirect3DTexture8> yuy2 = textures_.Make(D3DFMT_YUY2, 4, 1);
+    ASSERT_EQ(Convert(yuy2.get(), nullptr, white.get(), nullptr), S_OK);
+    const RECT second{1, 0, 2, 1};
+    ASSERT_EQ(D3DXLoadSurfaceFromSurface(model::Level(yuy2.get()).get(), nullptr, &second,
+                                         model::Level(black.get()).get(), nullptr, nullptr, D3DX_FILTER_NONE, 0),
+              S_OK);
+    const std::vector<std::uint8_t> bytes = model::Bytes(yuy2.get());
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 8),
+              (std::vector<std::uint8_t>{235, 128, 16, 128, 235, 128, 235, 128}));
+}
+
 using Bump = PixelTest;
 
 TEST_F(Bump, SignedChannelsCentreOnMidGrey)

@@ -184,6 +184,11 @@ TEST_F(BoxFilter, BadCallsFailWithAReason)
     EXPECT_TRUE(FAILED(D3DXFilterTexture(t.get(), nullptr, 2, D3DX_DEFAULT)));
     EXPECT_NE(D3DXGetLastErrorText().find("level 2"), std::string::npos) << D3DXGetLastErrorText();
     EXPECT_TRUE(FAILED(D3DXFilterTexture(t.get(), nullptr, 0, 99)));
+    D3DLOCKED_RECT locked{};
+    ASSERT_EQ(t->LockRect(1, &locked, nullptr, 0), S_OK);
+    EXPECT_TRUE(FAILED(D3DXFilterTexture(t.get(), nullptr, 0, D3DX_DEFAULT)));
+    EXPECT_NE(D3DXGetLastErrorText().find("mip level 1"), std::string::npos) << D3DXGetLastErrorText();
+    t->UnlockRect(1);
     // The last level has nothing below it.
     EXPECT_EQ(D3DXFilterTexture(t.get(), nullptr, 1, D3DX_DEFAULT), S_OK);
 }

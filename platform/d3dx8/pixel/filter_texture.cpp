@@ -45,8 +45,9 @@ HRESULT LockLevel(IDirect3DTexture8* texture, UINT index, DWORD flags, Level& le
     std::string why;
     if (HRESULT hr = texture->GetSurfaceLevel(index, level.surface.put()); FAILED(hr))
         return d3dx::Fail(hr, "cannot get mip level " + std::to_string(index));
-    if (HRESULT hr = level.locked.Lock(level.surface.get(), flags, "mip level", why); FAILED(hr))
-        return d3dx::Fail(hr, why + " " + std::to_string(index));
+    const std::string role = "mip level " + std::to_string(index);
+    if (HRESULT hr = level.locked.Lock(level.surface.get(), flags, role.c_str(), why); FAILED(hr))
+        return d3dx::Fail(hr, why);
     return S_OK;
 }
 
