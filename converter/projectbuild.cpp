@@ -1,0 +1,160 @@
+// "-xml": a project file to a CDDS file, then a check pass over the result.
+#include "cdds.h"
+#include "cddsbuild.h"
+#include "comptr.h"
+#include "dprintf.h"
+#include "loadtexture.h"
+#include "misc.h"
+#include "modes.h"
+#include "project.h"
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+struct PaletteDeleter {
+    void operator()(PALETTEENTRY* p) const { delete[] p; }
+};
+
+bool HasAlpha(D3DFORMAT format)
+{
+    switch (format) {
+    case D3DFMT_DXT2:
+    case D3DFMT_DXT3:
+    case D3DFMT_DXT4:
+    case D3DFMT_DXT5:
+    case D3DFMT_A8R8G8B8:
+    case D3DFMT_A1R5G5B5:
+    case D3DFMT_A4R4G4B4:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string UpperCase(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// Reads the written file back and looks every item up again by its name.
+void CheckFile(const char* cddsFile)
+{
+    misc::mmf map;
+    if (const cdds::File* file = cdds::File::Open(cddsFile, map)) {
+        for (int level = 0; level < cdds::File::kLevels; ++level) {
+            dprintf("Level %d: ", level);
+            int i = 0;
+            for (; const cdds::Item* item = file->GetTexture(i, level); ++i)
+                if (file->GetTexture(item->name, level) != item)
+                    dprintf("error texture %s %d\n: ", item->name, level);
+            dprintf("%d textures\n: ", i);
+        }
+    }
+    map.close();
+}
+
+// The console waits for a key so that its window stays readable; scripts,
+// tests and the editor run the converter without a terminal and go on.
+void WaitForKey()
+{
+    if (!::isatty(STDIN_FILENO))
+        return;
+    termios saved{};
+    if (::tcgetattr(STDIN_FILENO, &saved) != 0)
+        return;
+    termios raw = saved;
+    raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    char key = 0;
+    while (::read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
+    }
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+}
+
+} // namespace
+
+int RunProjectBuildMode(IDirect3DDevice8* device, const char* projectFile, const char* cddsFile)
+{
+    project::tree tree;
+    {
+        misc::mmf map;
+        if (!map.open(projectFile, true))
+            return 0;
+        try {
+            xmlparse(static_cast<const char*>(map.data()), static_cast<long>(map.size()), tree);
+        } catch (...) {
+            return 0;
+        }
+    }
+
+    std::vector<TextureEntry> entries;
+    std::vector<ComPtr<IDirect3DTexture8>> textures;
+    std::vector<std::unique_ptr<PALETTEENTRY[], PaletteDeleter>> palettes;
+    std::string failures;
+    int failed = 0;
+    int total = 0;
+    const project::const_iterator root = project::root(tree);
+    for (auto item = root.child_begin(); item != root.child_end(); ++item, ++total) {
+        const std::string fileName = project::property(item, "filename");
+        const std::string format = project::property(item, "d3dformat");
+        const std::string mips = project::property(item, "miplevels");
+        dprintf("%d: Load %s\n", total, fileName.c_str());
+        PALETTEENTRY* palette = nullptr;
+        IDirect3DTexture8* texture = LoadTexture(device, fileName.c_str(), format.c_str(), mips.c_str(), &palette);
+        if (!texture) {
+            failures += fileName + "\n";
+            ++failed;
+            continue;
+        }
+        textures.emplace_back(texture);
+        palettes.emplace_back(palette);
+
+        TextureEntry entry;
+        entry.texture = texture;
+        entry.palette = palette;
+        D3DSURFACE_DESC desc{};
+        texture->GetLevelDesc(0, &desc);
+        entry.alpha = HasAlpha(desc.Format);
+        entry.name = UpperCase(project::property(item, "name"));
+        static const char* const kUsed[] = {"bHigh", "bMedium", "bLow"};
+        static const char* const kValue[] = {"HighLevel", "MediumLevel", "LowLevel"};
+        for (int level = 0; level < 3; ++level) {
+            entry.levels[level].used = project::property(item, kUsed[level]) == "1";
+            entry.levels[level].value = std::atoi(project::property(item, kValue[level]).c_str());
+        }
+        dprintf(" > %s %s l=%s\n", entry.name.c_str(), format.c_str(), mips.c_str());
+        entries.push_back(std::move(entry));
+    }
+    dprintf("Loaded %d from %d\n", static_cast<int>(entries.size()), total);
+
+    try {
+        if (failed != 0) {
+            dprintf("%s", failures.c_str());
+            throw misc::error("Dont load %d textures!\n", failed);
+        }
+        dprintf("\nSave To %s:\n", cddsFile);
+        CDDS_Build(cddsFile, entries);
+        CheckFile(cddsFile);
+    } catch (const misc::error& e) {
+        dprintf("Error %s!!!\n", e.text() ? e.text() : "");
+    } catch (const char* text) {
+        dprintf("Error %s!!!\n", text);
+    } catch (...) {
+        dprintf("Error %s!!!\n", "UNKNOWN");
+    }
+    dprintf("press any key");
+    WaitForKey();
+    return 0;
+}
