@@ -1,5 +1,6 @@
 #include "xmlitem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -273,7 +274,7 @@ std::string to_utf8(std::string_view text, const std::string& encoding)
 std::size_t check_reference(std::string_view text, std::size_t i)
 {
     std::size_t semi = text.find(';', i);
-    if (semi == std::string_view::npos || semi - i > 12)
+    if (semi == std::string_view::npos || semi - i > 40)
         throw std::runtime_error("XML: bad reference at offset " + std::to_string(i));
     std::string_view ref = text.substr(i + 1, semi - i - 1);
     if (ref == "amp" || ref == "lt" || ref == "gt" || ref == "quot" || ref == "apos")
@@ -291,7 +292,9 @@ std::size_t check_reference(std::string_view text, std::size_t i)
                                                   : -1;
         if (digit < 0)
             throw std::runtime_error("XML: bad character reference at offset " + std::to_string(i));
-        code = code * (hex ? 16 : 10) + static_cast<unsigned long>(digit);
+        // Saturates, so that leading zeros are harmless and huge numbers
+        // cannot wrap around into allowed ones.
+        code = std::min(code * (hex ? 16 : 10) + static_cast<unsigned long>(digit), 0x110000ul);
     }
     bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
                    (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);

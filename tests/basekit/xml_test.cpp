@@ -89,6 +89,11 @@ TEST(XmlParse, ReadsHandWrittenProjects)
     EXPECT_EQ(shape(t), "root(file(name=  spaced   text=<raw> &  multi=line one\nline two))");
 }
 
+TEST(XmlParse, CharacterReferencesAreDecoded)
+{
+    EXPECT_EQ(shape(parse("<a>&#65;&#x42;&#x0000000043;&#1103;&apos;&quot;</a>")), "a=ABCя'\"");
+}
+
 TEST(XmlParse, SeveralTopLevelElementsAreKept)
 {
     auto t = parse("<file><name>a</name></file><file><name>b</name></file>");
@@ -153,6 +158,8 @@ TEST(XmlParse, MalformedTextIsRefused)
         "<a>&#xD800;</a>",
         "<a>&#99999999999;</a>",
         "<a>&#x;</a>",
+        "<a>&#x10000000041;</a>",
+        "<a>&#18446744073709551681;</a>",
         "<a v=\"&bogus;\"/>",
         "<a><![CDATA[never closed</a>",
         "<a><!-- never closed </a>",
