@@ -1,0 +1,32 @@
+// The application: settings location, the one document, the main window
+// and start-up from the command line.
+#pragma once
+
+#include <QStringList>
+#include <memory>
+
+#include "qtuiservices.h"
+
+class CMainFrame;
+
+namespace atlasdesk {
+class AtlasdeskDoc;
+}
+
+class AtlasdeskApp {
+public:
+    AtlasdeskApp();
+    ~AtlasdeskApp();
+
+    // No argument: a new project; one argument: open that project.  False
+    // when the project cannot be opened; the program then ends.
+    bool initInstance(const QStringList& arguments);
+
+    CMainFrame* mainFrame() const { return m_frame.get(); }
+    atlasdesk::AtlasdeskDoc& document() const { return *m_doc; }
+
+private:
+    QtUiServices m_ui;
+    std::unique_ptr<atlasdesk::AtlasdeskDoc> m_doc;
+    std::unique_ptr<CMainFrame> m_frame;
+};

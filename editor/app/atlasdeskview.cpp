@@ -1,0 +1,54 @@
+#include "atlasdeskview.h"
+
+#include <QHeaderView>
+
+#include "atlasdeskdoc.h"
+#include "fieldtable.h"
+#include "filedlg.h"
+
+using namespace atlasdesk;
+
+AtlasdeskView::AtlasdeskView(AtlasdeskDoc& doc, QWidget* parent) : QTableView(parent), m_doc(doc), m_table(doc)
+{
+    setModel(&m_table);
+    setSelectionModel(m_table.selectionModel());
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(true);
+    setWordWrap(false);
+    setTabKeyNavigation(false);
+    verticalHeader()->hide();
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStretchLastSection(false);
+    for (const Field* f = kFieldTable; f->name; ++f)
+        if (f->listColumn >= 0)
+            setColumnWidth(f->listColumn, f->width);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, &m_table, &TextureTable::sortByColumn);
+    connect(this, &QAbstractItemView::doubleClicked, this, [this] { editFocused(); });
+    m_runner = [this](PropertyList& combined) { return runDialog(combined); };
+}
+
+int AtlasdeskView::runDialog(PropertyList& combined)
+{
+    CFileDlg dialog(combined, m_doc.ui(), window());
+    return dialog.exec();
+}
+
+void AtlasdeskView::editSelected()
+{
+    m_table.edit(TextureTable::EditMode::Selected, m_runner);
+}
+
+void AtlasdeskView::editFocused()
+{
+    m_table.edit(TextureTable::EditMode::Focused, m_runner);
+}
+
+void AtlasdeskView::insertTexture()
+{
+    m_table.insertBlank(m_runner);
+}

@@ -1,0 +1,42 @@
+// The modal window that shows the converter's output while a CDDS build
+// runs.  The converter has no console of its own here, so its lines appear
+// as they arrive; the editor keeps painting because the window runs the
+// event loop instead of blocking in a wait.
+#pragma once
+
+#include <QDialog>
+#include <QProcess>
+
+class QPlainTextEdit;
+class QPushButton;
+class QLabel;
+
+class BuildLogDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit BuildLogDialog(QWidget* parent = nullptr);
+
+    // Starts the program; its standard output and error go to the log.
+    void start(const QString& program, const QStringList& arguments);
+
+    bool isRunning() const;
+    QString logText() const;
+
+signals:
+    void converterFinished();
+
+public slots:
+    void reject() override;
+
+private:
+    void appendOutput();
+    void finish(const QString& status);
+
+    QProcess m_process;
+    QPlainTextEdit* m_log;
+    QLabel* m_status;
+    QPushButton* m_stop;
+    QPushButton* m_close;
+    QByteArray m_pending;  // an incomplete last line
+    bool m_done = false;
+};

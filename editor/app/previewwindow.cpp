@@ -1,0 +1,89 @@
+#include "previewwindow.h"
+
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "uiservices.h"
+
+using namespace atlasdesk;
+
+namespace {
+
+// Transparent texels are drawn over a checkerboard so that alpha shows.
+QPixmap onCheckerboard(const QImage& image, int scale)
+{
+    QPixmap pm(image.width() * scale, image.height() * scale);
+    QPainter p(&pm);
+    const int cell = 8;
+    for (int y = 0; y < pm.height(); y += cell)
+        for (int x = 0; x < pm.width(); x += cell)
+            p.fillRect(x, y, cell, cell, ((x / cell + y / cell) & 1) ? QColor(0xC8, 0xC8, 0xC8) : Qt::white);
+    p.drawImage(QRect(0, 0, pm.width(), pm.height()), image);
+    return pm;
+}
+
+} // namespace
+
+PreviewWindow::PreviewWindow(const QString& ddsPath, UiServices& ui, QWidget* parent) : QDialog(parent), m_path(ddsPath)
+{
+    setWindowTitle(tr("Preview - %1").arg(QFileInfo(ddsPath).fileName()));
+    QFile file(ddsPath);
+    if (file.open(QIODevice::ReadOnly))
+        m_picture = decodeDds(file.readAll());
+    else
+        m_picture.error = tr("cannot read %1").arg(ddsPath);
+
+    m_summary = new QLabel(summary(), this);
+    m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* strip = new QWidget;
+    auto* row = new QHBoxLayout(strip);
+    for (size_t i = 0; i < m_picture.levels.size(); ++i) {
+        const QImage& level = m_picture.levels[i];
+        // Small levels are enlarged so that they stay visible.
+        const int scale = level.width() < 32 && level.height() < 32 ? 4 : 1;
+        auto* cell = new QVBoxLayout;
+        auto* picture = new QLabel;
+        picture->setPixmap(onCheckerboard(level, scale));
+        picture->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+        cell->addWidget(picture, 0, Qt::AlignBottom);
+        cell->addWidget(new QLabel(tr("%1: %2 x %3").arg(i).arg(level.width()).arg(level.height())));
+        row->addLayout(cell);
+    }
+    row->addStretch(1);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidget(strip);
+    scroll->setWidgetResizable(true);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    auto* open = buttons->addButton(tr("Open with the system's application"), QDialogButtonBox::ActionRole);
+    connect(open, &QPushButton::clicked, this, [this, services = &ui] { services->openWithDesktop(m_path); });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_summary);
+    layout->addWidget(scroll, 1);
+    layout->addWidget(buttons);
+    resize(760, 420);
+}
+
+QString PreviewWindow::summary() const
+{
+    if (m_picture.format.isEmpty())
+        return m_picture.error;
+    QString text = tr("%1, %2 x %3, %4 levels")
+                       .arg(m_picture.format)
+                       .arg(m_picture.width)
+                       .arg(m_picture.height)
+                       .arg(m_picture.levelCount);
+    if (!m_picture.error.isEmpty())
+        text += QStringLiteral(" (%1)").arg(m_picture.error);
+    return text;
+}

@@ -1,0 +1,36 @@
+#include "converter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace atlasdesk {
+
+QString converterProgram()
+{
+    const QString forced = qEnvironmentVariable("ATLASDESK_CONVERTER");
+    if (!forced.isEmpty())
+        return forced;
+    const QString name = QStringLiteral("Mipforge");
+    if (QCoreApplication::instance()) {
+        QFileInfo beside(QDir(QCoreApplication::applicationDirPath()).filePath(name));
+        if (beside.isFile() && beside.isExecutable())
+            return beside.absoluteFilePath();
+    }
+    const QString onPath = QStandardPaths::findExecutable(name);
+    return onPath.isEmpty() ? name : onPath;
+}
+
+QString previewFilePath()
+{
+    return QDir(QDir::tempPath()).filePath(QStringLiteral("atlasdesk-preview.dds"));
+}
+
+QString defaultCddsPath(const QString& projectPath)
+{
+    const qsizetype dot = projectPath.lastIndexOf(QLatin1Char('.'));
+    return (dot >= 0 ? projectPath.left(dot) : projectPath) + QStringLiteral(".cdds");
+}
+
+} // namespace atlasdesk

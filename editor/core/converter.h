@@ -1,0 +1,22 @@
+// Where the editor finds the converter, and the file the preview writes.
+#pragma once
+
+#include <QString>
+
+namespace atlasdesk {
+
+// The converter program: $ATLASDESK_CONVERTER when set (tests point it at a
+// stand-in), else "Mipforge" beside the editor's executable, else
+// "Mipforge" found on PATH.  Returns the bare name when none exists, so the
+// start fails like any other failed start.
+QString converterProgram();
+
+// The fixed file the preview conversion writes, in the system's temporary
+// folder.
+QString previewFilePath();
+
+// Default CDDS name for a project path: cut before the last "." of the whole
+// path (folders included), then ".cdds".
+QString defaultCddsPath(const QString& projectPath);
+
+} // namespace atlasdesk
