@@ -1,7 +1,13 @@
 // Colour blocks.  Candidates come from the principal axis of the texels,
-// least-squares refits of the endpoints to the chosen indices, and exact
-// tables for blocks of a single colour.  Every candidate is judged by its
-// decoded error, so a refinement can only help.
+// least-squares refits of the endpoints to the chosen indices, a cluster
+// fit over splits of the texels along the axis, and exact tables for blocks
+// of a single colour.  Every candidate is judged by its decoded error, so a
+// further stage can only help.
+//
+// Quality levels: Fast stops after the axis and one refit; Normal adds the
+// cluster fit over the splits near the one the axis suggests, and the
+// 3-colour mode; Highest tries every split and then nudges the endpoints
+// one grid step at a time.
 #include "dxt_internal.h"
 
 #include <algorithm>
@@ -23,6 +29,11 @@ struct Endpoints {
     float a[3], b[3];
 };
 
+// Half the side of the box of splits Normal searches around the split the
+// axis suggests (4-colour mode; the 3-colour mode has fewer splits, and a
+// box of 1 finds its best one about as often).
+constexpr int kNormalBox = 3;
+
 class ColourEncoder {
 public:
     explicit ColourEncoder(const ColourRequest& request);
@@ -36,15 +47,25 @@ private:
     int n_ = 0;            // active texels
     float x_[16][3]{};     // their colours
     float scale_[3]{};     // square roots of the channel weights
+    float weight_[3]{};    // the channel weights themselves
+    float mean_[3]{};
+    float axis_[3]{};      // principal axis in plain colour units
+    // Projections of the active texels onto the axis, sorted.
+    float sortedT_[16]{};
+    ClusterInput cluster_;
     Candidate best_;
 
     void SingleColour(const std::uint8_t rgb[3], bool threeOnly);
-    void Principal(Endpoints& ends) const;
+    void Principal(Endpoints& ends);
     std::uint16_t Quantise(const float c[3]) const;
     Candidate Evaluate(std::uint16_t c0, std::uint16_t c1, bool four) const;
     Candidate EvaluateEnds(const Endpoints& ends, bool four) const;
-    bool FitToIndices(const Candidate& c, Endpoints& ends) const;
+    bool FitToIndices(const Candidate& c, std::uint16_t ends[2]) const;
     Candidate Refine(Candidate c, int rounds) const;
+    void SortAlongAxis();
+    Candidate Perturb(Candidate c, int passes) const;
+    Candidate ClusterFit(bool four) const;
+    void StartSplit(bool four, int split[3]) const;
     void Offer(const Candidate& c)
     {
         if (c.error < best_.error)
@@ -78,13 +99,15 @@ ColourEncoder::ColourEncoder(const ColourRequest& request)
     const float wmax = std::max({w[0], w[1], w[2], 0.0f});
     set_.weighted = wmax > 0 && !(w[0] == w[1] && w[1] == w[2]);
     for (int ch = 0; ch < 3; ++ch) {
-        const float wc = set_.weighted ? std::max(w[ch], 0.0f) / wmax : 1.0f;
-        const int wi = set_.weighted ? std::max(1, static_cast<int>(std::lround(wc * 128))) : 1;
+        int wi = 1;
+        if (set_.weighted)
+            wi = std::max(1, static_cast<int>(std::max(w[ch], 0.0f) / wmax * 128 + 0.5f));
         if (ch < 2)
             set_.wrg[ch] = static_cast<std::int16_t>(wi);
         else
             set_.wb = static_cast<std::int16_t>(wi);
-        scale_[ch] = std::sqrt(static_cast<float>(wi));
+        weight_[ch] = static_cast<float>(wi);
+        scale_[ch] = set_.weighted ? std::sqrt(weight_[ch]) : 1.0f;
     }
 }
 
@@ -92,7 +115,7 @@ std::uint16_t ColourEncoder::Quantise(const float c[3]) const
 {
     int v[3];
     for (int ch = 0; ch < 3; ++ch)
-        v[ch] = static_cast<int>(std::lround(std::clamp(c[ch], 0.0f, 255.0f)));
+        v[ch] = static_cast<int>(std::clamp(c[ch], 0.0f, 255.0f) + 0.5f);
     return Pack565(tables_.nearest[0][v[0]], tables_.nearest[1][v[1]], tables_.nearest[0][v[2]]);
 }
 
@@ -122,7 +145,7 @@ Candidate ColourEncoder::EvaluateEnds(const Endpoints& ends, bool four) const
 
 // Power iteration on the weighted covariance; the endpoints are the
 // extreme projections onto the principal axis.
-void ColourEncoder::Principal(Endpoints& ends) const
+void ColourEncoder::Principal(Endpoints& ends)
 {
     float mean[3] = {0, 0, 0};
     for (int i = 0; i < n_; ++i)
@@ -168,8 +191,11 @@ void ColourEncoder::Principal(Endpoints& ends) const
     }
     // Back from the weighted space: direction in plain colour units.
     float dir[3];
-    for (int ch = 0; ch < 3; ++ch)
+    for (int ch = 0; ch < 3; ++ch) {
         dir[ch] = axis[ch] / scale_[ch];
+        mean_[ch] = mean[ch];
+        axis_[ch] = axis[ch] * scale_[ch];
+    }
     float lo = 0, hi = 0;
     for (int i = 0; i < n_; ++i) {
         float t = 0;
@@ -187,7 +213,7 @@ void ColourEncoder::Principal(Endpoints& ends) const
 
 // Least-squares endpoints for the candidate's indices.  Channels are
 // independent once the indices are fixed, so the weights play no part.
-bool ColourEncoder::FitToIndices(const Candidate& c, Endpoints& ends) const
+bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) const
 {
     static const float kFour[4] = {1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f};
     static const float kThree[4] = {1.0f, 0.0f, 0.5f, 0.0f};
@@ -209,23 +235,163 @@ bool ColourEncoder::FitToIndices(const Candidate& c, Endpoints& ends) const
     const float det = a2 * b2 - ab * ab;
     if (!(std::fabs(det) > 1e-6f))
         return false;
+    const float inv = 1.0f / det;
+    // The rounded least-squares point is not always the best grid point for
+    // these indices: the error is a quadratic per channel, so compare the
+    // grid values on either side of each endpoint.
+    static const int kMax[3] = {31, 63, 31};
+    int code[2][3];
     for (int ch = 0; ch < 3; ++ch) {
-        ends.a[ch] = (ax[ch] * b2 - bx[ch] * ab) / det;
-        ends.b[ch] = (bx[ch] * a2 - ax[ch] * ab) / det;
+        const int bits6 = ch == 1;
+        const float a = (ax[ch] * b2 - bx[ch] * ab) * inv, b = (bx[ch] * a2 - ax[ch] * ab) * inv;
+        int ca[2], cb[2];
+        auto bracket = [&](float v, int out[2]) {
+            const int c = tables_.nearest[bits6][static_cast<int>(std::clamp(v, 0.0f, 255.0f) + 0.5f)];
+            const float e = static_cast<float>(bits6 ? Expand6(c) : Expand5(c));
+            out[0] = e <= v ? c : std::max(c - 1, 0);
+            out[1] = e <= v ? std::min(c + 1, kMax[ch]) : c;
+        };
+        bracket(a, ca);
+        bracket(b, cb);
+        float best = 1e30f;
+        for (int p = 0; p < 2; ++p)
+            for (int q = 0; q < 2; ++q) {
+                const float qa = static_cast<float>(bits6 ? Expand6(ca[p]) : Expand5(ca[p]));
+                const float qb = static_cast<float>(bits6 ? Expand6(cb[q]) : Expand5(cb[q]));
+                const float e = qa * qa * a2 + qb * qb * b2 + 2 * (qa * qb * ab - qa * ax[ch] - qb * bx[ch]);
+                if (e < best) {
+                    best = e;
+                    code[0][ch] = ca[p];
+                    code[1][ch] = cb[q];
+                }
+            }
     }
+    ends[0] = Pack565(code[0][0], code[0][1], code[0][2]);
+    ends[1] = Pack565(code[1][0], code[1][1], code[1][2]);
     return true;
 }
 
 Candidate ColourEncoder::Refine(Candidate c, int rounds) const
 {
     for (int r = 0; r < rounds && c.error != 0; ++r) {
-        Endpoints ends;
+        std::uint16_t ends[2];
         if (!FitToIndices(c, ends))
             break;
-        const Candidate next = EvaluateEnds(ends, c.four);
+        const Candidate next = Evaluate(ends[0], ends[1], c.four);
         if (next.error >= c.error)
             break;
         c = next;
+    }
+    return c;
+}
+
+void ColourEncoder::SortAlongAxis()
+{
+    float t[16];
+    int order[16];
+    for (int i = 0; i < n_; ++i) {
+        t[i] = (x_[i][0] - mean_[0]) * axis_[0] + (x_[i][1] - mean_[1]) * axis_[1] + (x_[i][2] - mean_[2]) * axis_[2];
+        order[i] = i;
+    }
+    // Insertion sort: stable, so equal projections keep texel order and the
+    // result does not depend on the sort's implementation.
+    for (int i = 1; i < n_; ++i) {
+        const int o = order[i];
+        int j = i;
+        for (; j > 0 && t[order[j - 1]] > t[o]; --j)
+            order[j] = order[j - 1];
+        order[j] = o;
+    }
+    cluster_.n = n_;
+    for (int ch = 0; ch < 3; ++ch) {
+        float sum = 0;
+        cluster_.prefix[ch][0] = 0;
+        for (int k = 0; k < n_; ++k)
+            cluster_.prefix[ch][k + 1] = sum += x_[order[k]][ch];
+        for (int k = n_ + 1; k < 24; ++k)
+            cluster_.prefix[ch][k] = sum;
+        cluster_.weight[ch] = weight_[ch];
+    }
+    for (int k = 0; k < n_; ++k)
+        sortedT_[k] = t[order[k]];
+}
+
+// The split the axis suggests: texels change index where their
+// projections cross the midpoints between evenly spaced palette entries
+// spanning the extreme texels.
+void ColourEncoder::StartSplit(bool four, int split[3]) const
+{
+    const float lo = sortedT_[0], range = sortedT_[n_ - 1] - sortedT_[0];
+    auto countBelow = [&](float f) {
+        int c = 0;
+        while (c < n_ && sortedT_[c] < lo + f * range)
+            ++c;
+        return c;
+    };
+    split[0] = countBelow(four ? 1.0f / 6 : 0.25f);
+    split[1] = countBelow(four ? 0.5f : 0.75f);
+    split[2] = four ? countBelow(5.0f / 6) : split[1];
+}
+
+// Highest tries every split.  Normal searches a box around the suggested
+// split, then moves the box onto the best split found while that improves:
+// the best split is usually close by, and the box catches most of the rest.
+Candidate ColourEncoder::ClusterFit(bool four) const
+{
+    int lo[3], hi[3];
+    ClusterResult best;
+    if (request_.quality == Quality::Highest) {
+        lo[0] = lo[1] = lo[2] = 0;
+        hi[0] = hi[1] = hi[2] = n_;
+        best = SearchSplits(cluster_, four, lo, hi);
+    } else {
+        int start[3];
+        StartSplit(four, start);
+        const int box = four ? kNormalBox : 1;
+        for (int b = 0; b < 3; ++b) {
+            lo[b] = start[b] - box;
+            hi[b] = start[b] + box;
+        }
+        best = SearchSplits(cluster_, four, lo, hi);
+        for (int step = 0; step < 8 && best.error < 1e38f; ++step) {
+            for (int b = 0; b < 3; ++b) {
+                lo[b] = best.split[b] - 1;
+                hi[b] = best.split[b] + 1;
+            }
+            const ClusterResult next = SearchSplits(cluster_, four, lo, hi);
+            if (!(next.error < best.error))
+                break;
+            best = next;
+        }
+    }
+    if (!(best.error < 1e38f))
+        return Candidate{};
+    return Evaluate(best.ends[0], best.ends[1], four);
+}
+
+// Moves single endpoint channels by one grid step while that lowers the
+// decoded error: catches what the fits miss through rounding.
+Candidate ColourEncoder::Perturb(Candidate c, int passes) const
+{
+    static const int kShift[3] = {11, 5, 0}, kMax[3] = {31, 63, 31};
+    for (int pass = 0; pass < passes && c.error != 0; ++pass) {
+        bool improved = false;
+        for (int e = 0; e < 2; ++e)
+            for (int ch = 0; ch < 3; ++ch)
+                for (int d = -1; d <= 1; d += 2) {
+                    std::uint16_t ends[2] = {c.c0, c.c1};
+                    const int v = (ends[e] >> kShift[ch] & kMax[ch]) + d;
+                    if (v < 0 || v > kMax[ch])
+                        continue;
+                    ends[e] = static_cast<std::uint16_t>((ends[e] & ~(kMax[ch] << kShift[ch])) | (v << kShift[ch]));
+                    const Candidate next = Evaluate(ends[0], ends[1], c.four);
+                    if (next.error < c.error) {
+                        c = next;
+                        improved = true;
+                    }
+                }
+        if (!improved)
+            break;
     }
     return c;
 }
@@ -259,11 +425,24 @@ void ColourEncoder::Encode(std::uint8_t block[8])
         } else {
             Endpoints ends;
             Principal(ends);
-            const int rounds = request_.quality == Quality::Fast ? 1 : request_.quality == Quality::Normal ? 3 : 8;
+            const Quality q = request_.quality;
+            const int rounds = q == Quality::Fast ? 1 : q == Quality::Normal ? 2 : 4;
+            const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
             if (!threeOnly)
                 Offer(Refine(EvaluateEnds(ends, true), rounds));
-            if (request_.dxt1 && (threeOnly || request_.quality != Quality::Fast))
+            if (tryThree)
                 Offer(Refine(EvaluateEnds(ends, false), rounds));
+            if (q != Quality::Fast && best_.error != 0) {
+                SortAlongAxis();
+                // The cluster fit already rounds its endpoints to the grid;
+                // one refit to the indices it produces is all that pays.
+                if (!threeOnly)
+                    Offer(Refine(ClusterFit(true), 1));
+                if (tryThree && best_.error != 0)
+                    Offer(Refine(ClusterFit(false), 1));
+            }
+            if (q == Quality::Highest)
+                best_ = Perturb(best_, 8);
         }
     } else {
         best_ = Candidate{0, 0, !threeOnly, 0, 0};

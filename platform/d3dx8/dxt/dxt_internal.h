@@ -69,6 +69,8 @@ struct Tables {
     SingleFit half[2][256];
     // [bits==6][value]: the quantised code whose expansion is closest.
     std::uint8_t nearest[2][256];
+    // [bits==6][value]: that code expanded back to 8 bits.
+    float grid[2][256];
 };
 
 const Tables& GetTables();
@@ -111,6 +113,28 @@ struct Kernels {
 
 const Kernels& ActiveKernels();
 const Kernels& KernelsFor(Path path);
+
+// ---------------------------------------------------------------------------
+// Cluster fit over the texels sorted along an axis.
+
+struct ClusterInput {
+    int n = 0;                          // texels
+    alignas(32) float prefix[3][24]{};  // per channel: sum of the first k texels
+    float weight[3]{};                  // channel weights of the error
+};
+
+struct ClusterResult {
+    float error;         // up to a constant shared by all splits
+    int split[3];        // boundaries i <= j <= k (3-colour: k == j)
+    std::uint16_t ends[2];
+};
+
+// Best split with boundaries inside the box lo..hi (inclusive, clamped to
+// 0..n).  Texels [0, i) take the first endpoint, [i, j) and [j, k) the
+// blends, [k, n) the second; in the 3-colour mode [i, j) takes the
+// midpoint and [j, n) the second endpoint.  error is 3e38 when the box
+// holds no split with two distinct endpoints.
+ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3]);
 
 // ---------------------------------------------------------------------------
 // Block encoders.
