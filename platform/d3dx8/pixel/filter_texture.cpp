@@ -3,7 +3,7 @@
 #include "surface_io.h"
 
 #include <algorithm>
-#include <functional>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -127,9 +127,7 @@ HRESULT BoxBlocks(IDirect3DTexture8* texture, UINT srcLevel, UINT levels)
     return S_OK;
 }
 
-} // namespace
-
-HRESULT D3DXFilterTexture(IDirect3DTexture8* texture, const PALETTEENTRY* palette, UINT srcLevel, DWORD filter)
+HRESULT FilterTexture(IDirect3DTexture8* texture, const PALETTEENTRY* palette, UINT srcLevel, DWORD filter)
 {
     if (!texture)
         return d3dx::Fail(D3DERR_INVALIDCALL, "mip filtering needs a texture");
@@ -167,4 +165,15 @@ HRESULT D3DXFilterTexture(IDirect3DTexture8* texture, const PALETTEENTRY* palett
             return hr;
     }
     return d3dx::Succeed();
+}
+
+} // namespace
+
+HRESULT D3DXFilterTexture(IDirect3DTexture8* texture, const PALETTEENTRY* palette, UINT srcLevel, DWORD filter)
+{
+    try {
+        return FilterTexture(texture, palette, srcLevel, filter);
+    } catch (const std::bad_alloc&) {
+        return d3dx::Fail(E_OUTOFMEMORY, "out of memory while filtering mip levels");
+    }
 }

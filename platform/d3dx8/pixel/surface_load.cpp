@@ -2,6 +2,7 @@
 #include "surface_io.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 using namespace d3dx::pixel;
@@ -66,11 +67,8 @@ bool CopyStored(const LockedSurface& dst, const RECT& dr, const LockedSurface& s
     return true;
 }
 
-} // namespace
-
-HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface8* dst, const PALETTEENTRY* dstPalette, const RECT* dstRect,
-                                   IDirect3DSurface8* src, const PALETTEENTRY* srcPalette, const RECT* srcRect,
-                                   DWORD filter, D3DCOLOR colorKey)
+HRESULT LoadSurface(IDirect3DSurface8* dst, const PALETTEENTRY* dstPalette, const RECT* dstRect, IDirect3DSurface8* src,
+                    const PALETTEENTRY* srcPalette, const RECT* srcRect, DWORD filter, D3DCOLOR colorKey)
 {
     if (!dst || !src)
         return d3dx::Fail(D3DERR_INVALIDCALL, "surface loading needs a source and a destination surface");
@@ -125,4 +123,17 @@ HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface8* dst, const PALETTEENTRY* d
     }
     out.Finish();
     return d3dx::Succeed();
+}
+
+} // namespace
+
+HRESULT D3DXLoadSurfaceFromSurface(IDirect3DSurface8* dst, const PALETTEENTRY* dstPalette, const RECT* dstRect,
+                                   IDirect3DSurface8* src, const PALETTEENTRY* srcPalette, const RECT* srcRect,
+                                   DWORD filter, D3DCOLOR colorKey)
+{
+    try {
+        return LoadSurface(dst, dstPalette, dstRect, src, srcPalette, srcRect, filter, colorKey);
+    } catch (const std::bad_alloc&) {
+        return d3dx::Fail(E_OUTOFMEMORY, "out of memory while loading a surface");
+    }
 }
