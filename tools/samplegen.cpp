@@ -305,6 +305,19 @@ std::vector<std::uint8_t> PngEncode(const PngJob& job)
     return out;
 }
 
+// Writes files into one folder and keeps their paths.
+struct Saver {
+    std::filesystem::path folder;
+    std::vector<std::string> names;
+
+    explicit Saver(std::filesystem::path f) : folder(std::move(f)) { std::filesystem::create_directories(folder); }
+    void operator()(const std::string& name, const std::vector<std::uint8_t>& bytes)
+    {
+        SaveBytes(folder / name, bytes);
+        names.push_back((folder / name).string());
+    }
+};
+
 } // namespace
 
 Image::Image(int w, int h, Rgba fill) : width(w), height(h), pixels(static_cast<std::size_t>(w) * h, fill) {}
@@ -695,12 +708,7 @@ void SaveBytes(const std::filesystem::path& path, const std::vector<std::uint8_t
 
 std::vector<std::string> WriteSampleSet(const std::filesystem::path& folder)
 {
-    std::filesystem::create_directories(folder);
-    std::vector<std::string> names;
-    auto save = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        SaveBytes(folder / name, bytes);
-        names.push_back((folder / name).string());
-    };
+    Saver save{folder};
     const Rgba red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255};
     save("grass.tga", WriteTga(MakeTerrain(Terrain::Grass, 1024, 1024, 1)));
     save("rock.bmp", WriteBmp(MakeTerrain(Terrain::Rock, 512, 512, 2)));
@@ -721,17 +729,12 @@ std::vector<std::string> WriteSampleSet(const std::filesystem::path& folder)
     save("tga16.tga", WriteTga(MakeFoliage(256, 256, 7), sixteenBits));
     save("grey.png", WritePng(MakeTerrain(Terrain::Snow, 256, 256, 8), PngKind::Grey));
     save("sample.ppm", WritePpm(MakeTerrain(Terrain::Sand, 256, 256, 9)));
-    return names;
+    return save.names;
 }
 
 std::vector<std::string> WriteVariantSet(const std::filesystem::path& folder)
 {
-    std::filesystem::create_directories(folder);
-    std::vector<std::string> names;
-    auto save = [&](const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        SaveBytes(folder / name, bytes);
-        names.push_back((folder / name).string());
-    };
+    Saver save{folder};
     const Image rgba = MakeFoliage(61, 37, 11);
     const Image terrain = MakeTerrain(Terrain::Rock, 61, 37, 12);
     auto bmp = [](int bits, int header, bool rle, bool masks, bool topDown, int entries) {
@@ -783,7 +786,7 @@ std::vector<std::string> WriteVariantSet(const std::filesystem::path& folder)
     save("v-jpeg-q50.jpg", WriteJpeg(rgba, 50));
     save("v-pgm.pgm", WritePgm(terrain));
     save("v-ppm-1000.ppm", WritePpm(terrain, 1000));
-    return names;
+    return save.names;
 }
 
 } // namespace samplegen

@@ -19,17 +19,6 @@ DWORD Le32(const BYTE* p)
     return DWORD{p[0]} | (DWORD{p[1]} << 8) | (DWORD{p[2]} << 16) | (DWORD{p[3]} << 24);
 }
 
-// The library's failure, with its reason when it gave one.  The message
-// always ends its line, so the next message starts on a line of its own.
-void PrintCreateError(const char* path)
-{
-    const std::string& reason = D3DXGetLastErrorText();
-    if (reason.empty())
-        dprintf("Error create <%s> texture\n", path);
-    else
-        dprintf("Error create <%s> texture: %s\n", path, reason.c_str());
-}
-
 IDirect3DTexture8* LoadWithLibrary(const char* path, IDirect3DDevice8* device, D3DFORMAT format,
                                    PALETTEENTRY** paletteOut, bool alwaysPalette)
 {
@@ -38,7 +27,8 @@ IDirect3DTexture8* LoadWithLibrary(const char* path, IDirect3DDevice8* device, D
     if (D3DXCreateTextureFromFileExA(device, path, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT, 0, format,
                                      D3DPOOL_MANAGED, D3DX_FILTER_NONE, D3DX_FILTER_BOX, 0, nullptr, palette,
                                      &texture) != S_OK) {
-        PrintCreateError(path);
+        // Ends its line, so the next message starts on a line of its own.
+        Tex_PrintLibraryFailure(("Error create <" + std::string(path) + "> texture").c_str());
         return nullptr;
     }
     bool palettised = alwaysPalette;

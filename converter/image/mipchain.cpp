@@ -25,16 +25,6 @@ struct ChainPicture {
     bool threeBytes;           // BGR pixels, alpha made 255; else BGRA unchanged
 };
 
-// Error text of the extension library's last failure, ready to append.
-void PrintWithReason(const char* text)
-{
-    const std::string& reason = D3DXGetLastErrorText();
-    if (reason.empty())
-        dprintf("%s\n", text);
-    else
-        dprintf("%s: %s\n", text, reason.c_str());
-}
-
 // Grows to the largest picture read so far on this thread and is reused, so
 // that a run over many pictures allocates only a few times.
 std::vector<BYTE>& StagingBuffer()
@@ -88,7 +78,7 @@ IDirect3DTexture8* ReadChain(std::FILE* file, const ChainPicture& pic, D3DFORMAT
     ComPtr<IDirect3DTexture8> texture;
     if (FAILED(D3DXCreateTexture(device, width, pic.topHeight, pic.levels, 0, format, D3DPOOL_MANAGED,
                                  texture.put()))) {
-        PrintWithReason((std::string("D3DXCreateTexture (") + pic.reader + ")").c_str());
+        Tex_PrintLibraryFailure((std::string("D3DXCreateTexture (") + pic.reader + ")").c_str());
         return nullptr;
     }
     if (texture->GetLevelCount() != pic.levels) {
@@ -136,6 +126,15 @@ IDirect3DTexture8* ReadChain(std::FILE* file, const ChainPicture& pic, D3DFORMAT
 }
 
 } // namespace
+
+void Tex_PrintLibraryFailure(const char* text)
+{
+    const std::string& reason = D3DXGetLastErrorText();
+    if (reason.empty())
+        dprintf("%s\n", text);
+    else
+        dprintf("%s: %s\n", text, reason.c_str());
+}
 
 UINT Tex_MipmapBmpTopHeight(LONG height)
 {

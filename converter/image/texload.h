@@ -85,6 +85,10 @@ IDirect3DTexture8* Tex_ReadMipmappingBMP(std::FILE* file, const BmpFileHeader& f
 IDirect3DTexture8* Tex_ReadMipmappingTGA(std::FILE* file, const TgaHeader& header, UINT levels, D3DFORMAT format,
                                          IDirect3DDevice8* device, const char* path = "");
 
+// Prints `text`, then ": <reason>" when the extension library recorded why
+// its last call failed, then a line end.
+void Tex_PrintLibraryFailure(const char* text);
+
 // Level-0 height of a BMP mip-chain picture of `height` rows, or 0 when the
 // height is not one of the four that hold a chain.
 UINT Tex_MipmapBmpTopHeight(LONG height);

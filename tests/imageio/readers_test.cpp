@@ -449,4 +449,29 @@ TEST_F(Readers, AskedFormatIsConvertedFromTheFileFormat)
     ExpectPixels(t.get(), img, D3DFMT_X8R8G8B8);
 }
 
+// Needs the resampling of the surface library.
+TEST_F(Readers, AskedSizeIsResampledWithTheFilterAndGetsAChain)
+{
+    Image img(16, 8, {0, 0, 0});
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x)
+            img.at(x, y) = {static_cast<std::uint8_t>((x % 2) * 200), 100, static_cast<std::uint8_t>(y * 30)};
+    const auto bytes = samplegen::WriteBmp(img);
+    ComPtr<IDirect3DTexture8> t;
+    ASSERT_EQ(D3DXCreateTextureFromFileInMemoryEx(device_.get(), bytes.data(), static_cast<UINT>(bytes.size()), 8, 4,
+                                                  D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_FILTER_BOX,
+                                                  D3DX_FILTER_BOX, 0, nullptr, nullptr, t.put()),
+              S_OK)
+        << D3DXGetLastErrorText();
+    ASSERT_EQ(t->GetLevelCount(), 4u);
+    D3DSURFACE_DESC desc{};
+    t->GetLevelDesc(0, &desc);
+    EXPECT_EQ(desc.Width, 8u);
+    EXPECT_EQ(desc.Height, 4u);
+    EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8);
+    const std::vector<Rgba> top = ReadLevel(t.get(), 0);
+    EXPECT_NEAR(top[0].r, 100, 1);  // columns of 0 and 200 averaged
+    EXPECT_NEAR(top[0].b, 15, 1);   // rows 0 and 1
+}
+
 } // namespace
