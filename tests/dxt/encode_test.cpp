@@ -89,6 +89,81 @@ TEST(DxtEncode, SolidBlocksAreExactWhereTheGridAllows)
     }
 }
 
+TEST(DxtEncode, DecodedBlocksEncodeBackAlmostLosslessly)
+{
+    // A 4-colour block's decoded texels fit a block exactly.  The encoder
+    // sees only the texels; the rounding of the interpolated entries can
+    // hide the exact endpoints, but rarely, and then by little.
+    std::mt19937 rng(31);
+    std::uint8_t block[8], rgba[64];
+    int blocks = 0, exact[3] = {0, 0, 0};
+    double worst[3] = {0, 0, 0};
+    for (int n = 0; n < 3000; ++n) {
+        std::uint16_t c0 = static_cast<std::uint16_t>(rng()), c1 = static_cast<std::uint16_t>(rng());
+        if (c0 == c1)
+            continue;
+        if (c0 < c1)
+            std::swap(c0, c1);
+        dxt::detail::StoreU16(block, c0);
+        dxt::detail::StoreU16(block + 2, c1);
+        dxt::detail::StoreU32(block + 4, static_cast<std::uint32_t>(rng()));
+        dxt::DecodeBlock(D3DFMT_DXT1, block, rgba);
+        ++blocks;
+        for (int q = 0; q < 3; ++q) {
+            std::uint8_t out[8];
+            const double e = dxt::EncodeBlockWithError(D3DFMT_DXT1, rgba, out, {kQualities[q]});
+            exact[q] += e == 0;
+            worst[q] = std::max(worst[q], e / 16);
+        }
+    }
+    EXPECT_GT(exact[0], blocks * 95 / 100);
+    EXPECT_GT(exact[1], blocks * 97 / 100);
+    EXPECT_EQ(exact[2], blocks);  // every split and every nudge is tried
+    EXPECT_LT(worst[1], 30.0);    // mean squared error per texel
+}
+
+TEST(DxtEncode, SplitSearchKeepsToItsBoxAndTheFullSearchIsBest)
+{
+    std::mt19937 rng(13);
+    for (int n = 0; n < 500; ++n) {
+        dxt::detail::ClusterInput in;
+        in.n = 1 + static_cast<int>(rng() % 16);
+        for (int ch = 0; ch < 3; ++ch) {
+            // Sorted texels along a line with noise, as the encoder feeds them.
+            float sum = 0;
+            in.prefix[ch][0] = 0;
+            for (int k = 0; k < in.n; ++k)
+                in.prefix[ch][k + 1] = sum += static_cast<float>(std::min<int>(255, 10 * k + rng() % 40));
+            for (int k = in.n + 1; k < 24; ++k)
+                in.prefix[ch][k] = sum;
+            in.weight[ch] = 1;
+        }
+        for (bool four : {true, false}) {
+            const int all[3] = {0, 0, 0}, top[3] = {in.n, in.n, in.n};
+            const auto full = dxt::detail::SearchSplits(in, four, all, top);
+            const int c = static_cast<int>(rng() % (in.n + 1));
+            const int lo[3] = {c - 2, c - 1, c}, hi[3] = {c + 1, c + 2, c + 3};
+            const auto boxed = dxt::detail::SearchSplits(in, four, lo, hi);
+            if (in.n < 2)
+                continue;
+            ASSERT_LT(full.error, 1e38f);
+            ASSERT_LE(full.split[0], full.split[1]);
+            ASSERT_LE(full.split[1], full.split[2]);
+            ASSERT_LE(full.split[2], in.n);
+            if (!four) {
+                ASSERT_EQ(full.split[1], full.split[2]);
+            }
+            if (boxed.error < 1e38f) {
+                ASSERT_LE(full.error, boxed.error);
+                for (int b = 0; b < (four ? 3 : 2); ++b) {
+                    ASSERT_GE(boxed.split[b], lo[b]);
+                    ASSERT_LE(boxed.split[b], hi[b]);
+                }
+            }
+        }
+    }
+}
+
 TEST(DxtEncode, TableGeneratorMatchesBruteForceThroughTheDecoder)
 {
     dxt::detail::Tables tables{};
@@ -329,14 +404,15 @@ double ImagePsnr(D3DFORMAT format, const dxt_test::Image& image, dxt::Quality qu
 
 TEST(DxtEncode, QualityFloorOnGeneratedPictures)
 {
-    // Floors a few tenths of a decibel under what the encoder reaches, so a
-    // regression in any stage shows.
+    // Floors about a tenth of a decibel under what the encoder reaches (the
+    // grain of the picture caps it), so a regression in any stage shows.
     const auto opaque = dxt_test::SyntheticImage(130, 66, 1, false);
     const auto alpha = dxt_test::SyntheticImage(130, 66, 2, true);
-    EXPECT_GT(ImagePsnr(D3DFMT_DXT1, opaque, dxt::Quality::Fast, 3), 28.5);
-    EXPECT_GT(ImagePsnr(D3DFMT_DXT1, opaque, dxt::Quality::Normal, 3), 29.0);
-    EXPECT_GT(ImagePsnr(D3DFMT_DXT5, alpha, dxt::Quality::Normal, 4), 32.5);
-    EXPECT_GT(ImagePsnr(D3DFMT_DXT3, alpha, dxt::Quality::Normal, 4), 30.0);
+    EXPECT_GT(ImagePsnr(D3DFMT_DXT1, opaque, dxt::Quality::Fast, 3), 29.15);
+    EXPECT_GT(ImagePsnr(D3DFMT_DXT1, opaque, dxt::Quality::Normal, 3), 29.38);
+    EXPECT_GT(ImagePsnr(D3DFMT_DXT5, alpha, dxt::Quality::Fast, 4), 33.0);
+    EXPECT_GT(ImagePsnr(D3DFMT_DXT5, alpha, dxt::Quality::Normal, 4), 33.2);
+    EXPECT_GT(ImagePsnr(D3DFMT_DXT3, alpha, dxt::Quality::Normal, 4), 32.75);
 }
 
 TEST(DxtEncode, SameBytesOnEveryRunAndThreadCount)
