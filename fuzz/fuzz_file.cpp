@@ -1,0 +1,21 @@
+#include "fuzz_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <unistd.h>
+
+const std::string& FuzzInputFile(const std::uint8_t* data, std::size_t size)
+{
+    static const std::string path = [] {
+        const char* dir = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        return std::string(dir) + "/mipforge-fuzz-" + std::to_string(::getpid());
+    }();
+    std::remove(path.c_str());
+    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+        if (size != 0 && std::fwrite(data, 1, size, f) != size)
+            std::abort();
+        std::fclose(f);
+    }
+    return path;
+}
