@@ -3,8 +3,8 @@
 // endpoints.  The endpoints are rounded to the 5:6:5 grid before the split
 // is scored, so the score is what the block can really hold.
 //
-// Four splits are scored at once in the compiler's vector types (the
-// last boundary varies across the lanes).  Every operation is an exactly
+// Four splits (eight with AVX2) are scored at once in the compiler's
+// vector types, the last boundary varying across the lanes.  Every operation is an exactly
 // rounded IEEE one done in the same order in every lane, and there are no
 // fused multiply-adds, so the result is the same on any processor.
 #include "dxt_internal.h"
@@ -15,94 +15,119 @@ namespace dxt::detail {
 
 namespace {
 
+// 32-byte vectors appear only inside functions compiled for AVX2, where
+// they are passed in registers; the warning about their ABI without AVX
+// does not apply to these file-local, always inlined helpers.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 typedef float F4 __attribute__((vector_size(16)));
 typedef std::int32_t I4 __attribute__((vector_size(16)));
+typedef float F8 __attribute__((vector_size(32)));
+typedef std::int32_t I8 __attribute__((vector_size(32)));
+
+#define DXT_INLINE inline __attribute__((always_inline))
 
 constexpr float kInvalid = 3.0e38f;
-constexpr int kLanes = 4;
 
-inline F4 Splat(float v) { return F4{v, v, v, v}; }
+template <class F>
+constexpr int Lanes = static_cast<int>(sizeof(F) / sizeof(float));
 
-inline F4 Load(const float* p)
+template <class F>
+DXT_INLINE F Splat(float v)
 {
-    F4 v;
+    F r;
+    for (int l = 0; l < Lanes<F>; ++l)
+        r[l] = v;
+    return r;
+}
+
+template <class F>
+DXT_INLINE F Load(const float* p)
+{
+    F v;
     __builtin_memcpy(&v, p, sizeof v);
     return v;
 }
 
 // Rounds endpoint values to the grid of a 5- or 6-bit channel; returns the
 // codes and their 8-bit expansions.
-inline void Quantise(F4 v, bool bits6, I4& code, F4& expanded)
+template <class F, class I>
+DXT_INLINE void Quantise(F v, bool bits6, I& code, F& expanded)
 {
-    const F4 zero = Splat(0.0f), top = Splat(255.0f);
+    const F zero = Splat<F>(0.0f), top = Splat<F>(255.0f);
     v = v < zero ? zero : v;
     v = v > top ? top : v;
-    code = __builtin_convertvector(v * Splat(bits6 ? 63.0f / 255.0f : 31.0f / 255.0f) + Splat(0.5f), I4);
-    const I4 e = bits6 ? (code << 2) | (code >> 4) : (code << 3) | (code >> 2);
-    expanded = __builtin_convertvector(e, F4);
+    code = __builtin_convertvector(v * Splat<F>(bits6 ? 63.0f / 255.0f : 31.0f / 255.0f) + Splat<F>(0.5f), I);
+    const I e = bits6 ? (code << 2) | (code >> 4) : (code << 3) | (code >> 2);
+    expanded = __builtin_convertvector(e, F);
 }
 
+template <class F, class I>
 struct Scored {
-    F4 error;
-    I4 codeA[3], codeB[3];
+    F error;
+    I codeA[3], codeB[3];
 };
 
-// Scores the splits whose lane-varying boundary runs from `first` to
-// first + 3.  4-colour: boundaries (i, j, lane); 3-colour: (i, lane).
-// Lanes past `last` are marked invalid.
-inline Scored ScoreLanes(const ClusterInput& in, bool four, int i, int j, int first, int last)
+// Scores the splits whose lane-varying boundary runs from `first` on.
+// 4-colour: boundaries (i, j, lane); 3-colour: (i, lane).  Lanes past
+// `last` are marked invalid.
+template <class F, class I>
+DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int j, int first, int last)
 {
-    const F4 lane = F4{0, 1, 2, 3} + Splat(static_cast<float>(first));
+    F lane;
+    for (int l = 0; l < Lanes<F>; ++l)
+        lane[l] = static_cast<float>(first + l);
     const float fi = static_cast<float>(i), fj = static_cast<float>(j), n = static_cast<float>(in.n);
-    F4 a2, b2, ab;
+    F a2, b2, ab;
     if (four) {
-        a2 = (Splat(5 * fi + 3 * fj) + lane) * Splat(1.0f / 9.0f);
-        b2 = Splat(n) - (Splat(fi + 3 * fj) + lane * Splat(5.0f)) * Splat(1.0f / 9.0f);
-        ab = (lane - Splat(fi)) * Splat(2.0f / 9.0f);
+        a2 = (Splat<F>(5 * fi + 3 * fj) + lane) * Splat<F>(1.0f / 9.0f);
+        b2 = Splat<F>(n) - (Splat<F>(fi + 3 * fj) + lane * Splat<F>(5.0f)) * Splat<F>(1.0f / 9.0f);
+        ab = (lane - Splat<F>(fi)) * Splat<F>(2.0f / 9.0f);
     } else {
-        a2 = (Splat(3 * fi) + lane) * Splat(0.25f);
-        b2 = Splat(n) - (Splat(fi) + lane * Splat(3.0f)) * Splat(0.25f);
-        ab = (lane - Splat(fi)) * Splat(0.25f);
+        a2 = (Splat<F>(3 * fi) + lane) * Splat<F>(0.25f);
+        b2 = Splat<F>(n) - (Splat<F>(fi) + lane * Splat<F>(3.0f)) * Splat<F>(0.25f);
+        ab = (lane - Splat<F>(fi)) * Splat<F>(0.25f);
     }
-    const F4 det = a2 * b2 - ab * ab;
-    const auto valid = (det > Splat(1e-3f)) & (lane <= Splat(static_cast<float>(last)));
-    const F4 inv = valid ? Splat(1.0f) / det : Splat(0.0f);
+    const F det = a2 * b2 - ab * ab;
+    const auto valid = (det > Splat<F>(1e-3f)) & (lane <= Splat<F>(static_cast<float>(last)));
+    const F inv = valid ? Splat<F>(1.0f) / det : Splat<F>(0.0f);
 
-    Scored s;
-    F4 error = Splat(0.0f);
+    Scored<F, I> s;
+    F error = Splat<F>(0.0f);
     for (int ch = 0; ch < 3; ++ch) {
         const float* p = in.prefix[ch];
-        F4 ax;
+        F ax;
         if (four)
-            ax = (Splat(p[i] + p[j]) + Load(p + first)) * Splat(1.0f / 3.0f);
+            ax = (Splat<F>(p[i] + p[j]) + Load<F>(p + first)) * Splat<F>(1.0f / 3.0f);
         else
-            ax = (Splat(p[i]) + Load(p + first)) * Splat(0.5f);
-        const F4 bx = Splat(p[in.n]) - ax;
-        F4 qa, qb;
-        Quantise((ax * b2 - bx * ab) * inv, ch == 1, s.codeA[ch], qa);
-        Quantise((bx * a2 - ax * ab) * inv, ch == 1, s.codeB[ch], qb);
-        const F4 e = qa * qa * a2 + qb * qb * b2 + Splat(2.0f) * (qa * qb * ab - qa * ax - qb * bx);
-        error = error + Splat(in.weight[ch]) * e;
+            ax = (Splat<F>(p[i]) + Load<F>(p + first)) * Splat<F>(0.5f);
+        const F bx = Splat<F>(p[in.n]) - ax;
+        F qa, qb;
+        Quantise<F, I>((ax * b2 - bx * ab) * inv, ch == 1, s.codeA[ch], qa);
+        Quantise<F, I>((bx * a2 - ax * ab) * inv, ch == 1, s.codeB[ch], qb);
+        const F e = qa * qa * a2 + qb * qb * b2 + Splat<F>(2.0f) * (qa * qb * ab - qa * ax - qb * bx);
+        error = error + Splat<F>(in.weight[ch]) * e;
     }
-    s.error = valid ? error : Splat(kInvalid);
+    s.error = valid ? error : Splat<F>(kInvalid);
     return s;
 }
 
-} // namespace
-
-ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
+template <class F, class I>
+DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
 {
+    constexpr int kLanes = Lanes<F>;
     ClusterResult best;
     best.error = kInvalid;
     const int n = in.n;
-    auto take = [&](const Scored& s, int i, int j, int first) {
+    // Ties go to the first split in (i, j, k) order, whatever the width.
+    auto take = [&](const Scored<F, I>& s, int i, int j, int first) {
         for (int l = 0; l < kLanes; ++l) {
             if (!(s.error[l] < best.error))
                 continue;
             best.error = s.error[l];
             best.split[0] = i;
             best.split[1] = four ? j : first + l;
-            best.split[2] = four ? first + l : first + l;
+            best.split[2] = first + l;
             best.ends[0] = Pack565(s.codeA[0][l], s.codeA[1][l], s.codeA[2][l]);
             best.ends[1] = Pack565(s.codeB[0][l], s.codeB[1][l], s.codeB[2][l]);
         }
@@ -111,16 +136,40 @@ ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], c
         const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
         if (!four) {
             for (int j = jFirst; j <= jLast; j += kLanes)
-                take(ScoreLanes(in, false, i, 0, j, jLast), i, 0, j);
+                take(ScoreLanes<F, I>(in, false, i, 0, j, jLast), i, 0, j);
             continue;
         }
         for (int j = jFirst; j <= jLast; ++j) {
             const int kFirst = std::max(lo[2], j), kLast = std::min(hi[2], n);
             for (int k = kFirst; k <= kLast; k += kLanes)
-                take(ScoreLanes(in, true, i, j, k, kLast), i, j, k);
+                take(ScoreLanes<F, I>(in, true, i, j, k, kLast), i, j, k);
         }
     }
     return best;
+}
+
+ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
+{
+    return Search<F4, I4>(in, four, lo, hi);
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) ClusterResult SearchWide(const ClusterInput& in, bool four, const int lo[3],
+                                                         const int hi[3])
+{
+    return Search<F8, I8>(in, four, lo, hi);
+}
+#endif
+
+} // namespace
+
+ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
+{
+#if defined(__x86_64__)
+    if (ActivePath() == Path::Avx2)
+        return SearchWide(in, four, lo, hi);
+#endif
+    return SearchNarrow(in, four, lo, hi);
 }
 
 } // namespace dxt::detail

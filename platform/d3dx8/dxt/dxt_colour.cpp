@@ -29,10 +29,17 @@ struct Endpoints {
     float a[3], b[3];
 };
 
-// Half the side of the box of splits Normal searches around the split the
-// axis suggests (4-colour mode; the 3-colour mode has fewer splits, and a
-// box of 1 finds its best one about as often).
-constexpr int kNormalBox = 3;
+// The box of splits Normal searches around the split the axis suggests,
+// as steps below and above each boundary (4-colour mode; the 3-colour mode
+// has fewer splits, and a box of one step finds its best one about as
+// often).  The best split tends to give the end runs more texels than the
+// axis suggests, because least-squares endpoints sit inside the extreme
+// texels; hence the lopsided box.
+constexpr int kNormalBox[3][2] = {{1, 4}, {2, 2}, {4, 1}};
+
+// Normal tries the 3-colour cluster fit only when the 3-colour refit came
+// within this factor of the best error so far; beyond it, it never won.
+constexpr float kThreeColourReach = 1.2f;
 
 class ColourEncoder {
 public:
@@ -215,22 +222,31 @@ void ColourEncoder::Principal(Endpoints& ends)
 // independent once the indices are fixed, so the weights play no part.
 bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) const
 {
+    // Texels sharing an index share their weights: sum them per index
+    // first (exact, in integers), then weigh four sums instead of 16 texels.
+    int count[4] = {0, 0, 0, 0}, sum[4][3] = {};
+    for (int i = 0; i < 16; ++i) {
+        if (!(request_.active >> i & 1))
+            continue;
+        const int index = c.indices >> (2 * i) & 3;
+        ++count[index];
+        sum[index][0] += set_.rg[2 * i];
+        sum[index][1] += set_.rg[2 * i + 1];
+        sum[index][2] += set_.bz[2 * i];
+    }
     static const float kFour[4] = {1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f};
     static const float kThree[4] = {1.0f, 0.0f, 0.5f, 0.0f};
     const float* weightOf = c.four || !request_.dxt1 ? kFour : kThree;
     float a2 = 0, b2 = 0, ab = 0, ax[3] = {0, 0, 0}, bx[3] = {0, 0, 0};
-    for (int i = 0, k = 0; i < 16; ++i) {
-        if (!(request_.active >> i & 1))
-            continue;
-        const float alpha = weightOf[c.indices >> (2 * i) & 3], beta = 1 - alpha;
-        a2 += alpha * alpha;
-        b2 += beta * beta;
-        ab += alpha * beta;
+    for (int index = 0; index < 4; ++index) {
+        const float alpha = weightOf[index], beta = 1 - alpha, n = static_cast<float>(count[index]);
+        a2 += alpha * alpha * n;
+        b2 += beta * beta * n;
+        ab += alpha * beta * n;
         for (int ch = 0; ch < 3; ++ch) {
-            ax[ch] += alpha * x_[k][ch];
-            bx[ch] += beta * x_[k][ch];
+            ax[ch] += alpha * static_cast<float>(sum[index][ch]);
+            bx[ch] += beta * static_cast<float>(sum[index][ch]);
         }
-        ++k;
     }
     const float det = a2 * b2 - ab * ab;
     if (!(std::fabs(det) > 1e-6f))
@@ -347,10 +363,9 @@ Candidate ColourEncoder::ClusterFit(bool four) const
     } else {
         int start[3];
         StartSplit(four, start);
-        const int box = four ? kNormalBox : 1;
         for (int b = 0; b < 3; ++b) {
-            lo[b] = start[b] - box;
-            hi[b] = start[b] + box;
+            lo[b] = start[b] - (four ? kNormalBox[b][0] : 1);
+            hi[b] = start[b] + (four ? kNormalBox[b][1] : 1);
         }
         best = SearchSplits(cluster_, four, lo, hi);
         for (int step = 0; step < 8 && best.error < 1e38f; ++step) {
@@ -430,15 +445,20 @@ void ColourEncoder::Encode(std::uint8_t block[8])
             const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
             if (!threeOnly)
                 Offer(Refine(EvaluateEnds(ends, true), rounds));
-            if (tryThree)
-                Offer(Refine(EvaluateEnds(ends, false), rounds));
+            std::uint32_t threeError = UINT32_MAX;
+            if (tryThree) {
+                const Candidate three = Refine(EvaluateEnds(ends, false), rounds);
+                threeError = three.error;
+                Offer(three);
+            }
             if (q != Quality::Fast && best_.error != 0) {
                 SortAlongAxis();
                 // The cluster fit already rounds its endpoints to the grid;
                 // one refit to the indices it produces is all that pays.
                 if (!threeOnly)
                     Offer(Refine(ClusterFit(true), 1));
-                if (tryThree && best_.error != 0)
+                const bool threeClose = static_cast<float>(threeError) < kThreeColourReach * static_cast<float>(best_.error);
+                if (tryThree && best_.error != 0 && (threeOnly || q == Quality::Highest || threeClose))
                     Offer(Refine(ClusterFit(false), 1));
             }
             if (q == Quality::Highest)
