@@ -441,7 +441,8 @@ void ColourEncoder::Encode(std::uint8_t block[8])
             Endpoints ends;
             Principal(ends);
             const Quality q = request_.quality;
-            const int rounds = q == Quality::Fast ? 1 : q == Quality::Normal ? 2 : 4;
+            // Normal leaves the heavy lifting to the cluster fit.
+            const int rounds = q == Quality::Highest ? 4 : 1;
             const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
             if (!threeOnly)
                 Offer(Refine(EvaluateEnds(ends, true), rounds));
