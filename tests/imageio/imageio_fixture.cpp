@@ -24,7 +24,8 @@ BYTE Widen(unsigned v, unsigned bits)
 
 Rgba ReadTexel(const BYTE* p, D3DFORMAT format, const PALETTEENTRY* palette)
 {
-    const unsigned w16 = p[0] | (p[1] << 8);
+    const unsigned bits = D3DFormatInfo(format) ? D3DFormatInfo(format)->bitsPerPixel : 0;
+    const unsigned w16 = bits == 16 ? p[0] | (p[1] << 8) : 0;
     switch (format) {
     case D3DFMT_A8R8G8B8: return {p[2], p[1], p[0], p[3]};
     case D3DFMT_X8R8G8B8: return {p[2], p[1], p[0], 255};
