@@ -26,6 +26,7 @@ bool AtlasdeskApp::initInstance(const QStringList& arguments)
 {
     if (arguments.size() > 1) {
         if (!m_frame->openProject(arguments[1])) {
+            qWarning("Atlasdesk: cannot open the project %s", qUtf8Printable(arguments[1]));
             QMessageBox::warning(nullptr, QStringLiteral("Atlasdesk"),
                                  QObject::tr("Cannot open the project %1.").arg(arguments[1]));
             return false;

@@ -1,9 +1,10 @@
 #include "previewwindow.h"
 
 #include <QDialogButtonBox>
+#include <algorithm>
 #include <QFile>
 #include <QFileInfo>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -44,20 +45,21 @@ PreviewWindow::PreviewWindow(const QString& ddsPath, UiServices& ui, QWidget* pa
     m_summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* strip = new QWidget;
-    auto* row = new QHBoxLayout(strip);
+    auto* grid = new QGridLayout(strip);
+    // One enlargement for every level keeps their sizes comparable; small
+    // textures are enlarged so that their last levels stay visible.
+    const int largest = std::max(m_picture.width, m_picture.height);
+    const int scale = largest > 0 ? std::clamp(256 / largest, 1, 8) : 1;
     for (size_t i = 0; i < m_picture.levels.size(); ++i) {
         const QImage& level = m_picture.levels[i];
-        // Small levels are enlarged so that they stay visible.
-        const int scale = level.width() < 32 && level.height() < 32 ? 4 : 1;
-        auto* cell = new QVBoxLayout;
         auto* picture = new QLabel;
         picture->setPixmap(onCheckerboard(level, scale));
-        picture->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-        cell->addWidget(picture, 0, Qt::AlignBottom);
-        cell->addWidget(new QLabel(tr("%1: %2 x %3").arg(i).arg(level.width()).arg(level.height())));
-        row->addLayout(cell);
+        grid->addWidget(picture, 0, int(i), Qt::AlignLeft | Qt::AlignBottom);
+        grid->addWidget(new QLabel(tr("%1: %2 x %3").arg(i).arg(level.width()).arg(level.height())), 1, int(i),
+                        Qt::AlignLeft | Qt::AlignTop);
     }
-    row->addStretch(1);
+    grid->setColumnStretch(int(m_picture.levels.size()), 1);
+    grid->setRowStretch(2, 1);
     auto* scroll = new QScrollArea(this);
     scroll->setWidget(strip);
     scroll->setWidgetResizable(true);

@@ -18,6 +18,13 @@ QString converterProgram()
         if (beside.isFile() && beside.isExecutable())
             return beside.absoluteFilePath();
     }
+#ifdef ATLASDESK_BUILD_TREE_CONVERTER
+    // Run from the build tree, the editor and the converter sit in different
+    // folders; the converter built with it is the one to use.
+    const QString built = QStringLiteral(ATLASDESK_BUILD_TREE_CONVERTER);
+    if (QFileInfo(built).isExecutable())
+        return built;
+#endif
     const QString onPath = QStandardPaths::findExecutable(name);
     return onPath.isEmpty() ? name : onPath;
 }

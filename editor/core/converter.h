@@ -7,7 +7,8 @@ namespace atlasdesk {
 
 // The converter program: $ATLASDESK_CONVERTER when set (tests point it at a
 // stand-in), else "Mipforge" beside the editor's executable, else
-// "Mipforge" found on PATH.  Returns the bare name when none exists, so the
+// the converter of the build tree the editor was built in (when it exists),
+// else "Mipforge" found on PATH.  Returns the bare name when none exists, so the
 // start fails like any other failed start.
 QString converterProgram();
 

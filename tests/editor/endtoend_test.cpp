@@ -15,6 +15,7 @@
 #include "converter.h"
 #include "preview.h"
 #include "fakeui.h"
+#include "filedlg.h"
 #include "mainframe.h"
 #include "previewwindow.h"
 #include "projecttree.h"
@@ -126,4 +127,11 @@ TEST(Screenshot, MainWindowWithSampleTextures)
     table.selectOnly(1);
     frame.resize(900, 360);
     saveShot(frame, "atlasdesk-main.png");
+
+    std::vector<int> rows;
+    PropertyList combined;
+    table.selectAll();
+    ASSERT_TRUE(table.combine(TextureTable::EditMode::Selected, rows, combined));
+    CFileDlg dialog(combined, ui, &frame);
+    saveShot(dialog, "atlasdesk-properties.png");
 }
