@@ -227,6 +227,46 @@ TEST_F(Loader, OtherFilesKeepTheirOwnFormat)
     EXPECT_EQ(std::memcmp(r.palette.get(), p8.palette.data(), sizeof(PALETTEENTRY) * 256), 0);
 }
 
+TEST_F(Loader, PalettePngKeepsItsTransparencyInThePaletteBlock)
+{
+    samplegen::Indexed ix = samplegen::MakeIndexed(samplegen::MakeGradient(12, 12, false), 64, true);
+    Loaded r = LoadFile(Save("leaf.png", samplegen::WritePng(ix)));
+    ASSERT_TRUE(r.texture) << Output();
+    ASSERT_TRUE(r.palette);
+    ExpectSize(r.texture.get(), 12, 12, 4, D3DFMT_P8);
+    for (std::size_t i = 0; i < 256; ++i)
+        EXPECT_EQ(r.palette[i].peFlags, i < ix.palette.size() ? ix.palette[i].a : 0) << "entry " << i;
+
+    r = LoadFile(Save("snow.jpg", samplegen::WriteJpeg(samplegen::MakeGradient(12, 12, false), 90)));
+    ASSERT_TRUE(r.texture) << Output();
+    EXPECT_FALSE(r.palette);
+    ExpectSize(r.texture.get(), 12, 12, 4, D3DFMT_X8R8G8B8);
+}
+
+TEST_F(Loader, TheFileIsClosedOnEveryRoad)
+{
+    auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator{});
+    };
+    BmpOptions deep, eight;
+    deep.bits = 16;
+    eight.bits = 8;
+    const std::vector<std::string> paths = {
+        Save("chain.bmp", samplegen::WriteBmp(samplegen::MakeMipChain(128, 128, {kRed, kGreen, kBlue, kWhite}, {}))),
+        Save("chain.tga", samplegen::WriteTga(samplegen::MakeMipChain(16, 16, {kRed, kBlue}, {}))),
+        Save("short.tga", samplegen::WriteTga(Image(16, 20))),
+        Save("deep.bmp", samplegen::WriteBmp(Image(4, 4), deep)),
+        Save("pal.bmp", samplegen::WriteBmp(samplegen::MakeIndexed(Image(4, 4), 16, false), eight)),
+        Save("plain.png", samplegen::WritePng(Image(4, 4), samplegen::PngKind::Rgb)),
+        Save("junk.bmp", {'B', 'M'}),
+        (dir_ / "missing.bmp").string(),
+    };
+    const auto before = openFiles();
+    for (const std::string& path : paths)
+        LoadFile(path);
+    EXPECT_EQ(openFiles(), before) << Output();
+}
+
 TEST_F(Loader, MissingAndUnreadableFilesGiveTheirMessages)
 {
     const std::string missing = (dir_ / "none.tga").string();
