@@ -1,7 +1,8 @@
 // bench_dxt: speed and quality of the project's DXT encoder beside the
 // packaged peers, on one thread, in one run.
 //
-// Usage: bench_dxt [--reps N] [--no-iterative] [--path scalar|sse2|avx2] [folder...]
+// Usage: bench_dxt [--reps N] [--no-iterative] [--only a,b] [--path scalar|sse2|avx2] [folder...]
+// --only keeps the encoders whose names contain one of the given words.
 // Without folders it reads the folders bench/install-corpus.sh installs.
 // DXT1 is scored on the opaque pictures (RGB PSNR), DXT5 on all of them
 // (RGBA PSNR); every result is decoded by the project's decoder.
@@ -119,6 +120,7 @@ int main(int argc, char** argv)
 {
     int reps = 3;
     bool iterative = true;
+    std::string only;
     std::vector<std::string> folders;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -126,6 +128,8 @@ int main(int argc, char** argv)
             reps = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--no-iterative")
             iterative = false;
+        else if (arg == "--only" && i + 1 < argc)
+            only = argv[++i];
         else if (arg == "--path" && i + 1 < argc) {
             const std::string name = argv[++i];
             const dxt::Path p = name == "scalar" ? dxt::Path::Scalar : name == "sse2" ? dxt::Path::Sse2 : dxt::Path::Avx2;
@@ -134,7 +138,8 @@ int main(int argc, char** argv)
                 return 2;
             }
         } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "usage: bench_dxt [--reps N] [--no-iterative] [--path scalar|sse2|avx2] [folder...]\n");
+            std::fprintf(stderr, "usage: bench_dxt [--reps N] [--no-iterative] [--only a,b] [--path scalar|sse2|avx2] "
+                                 "[folder...]\n");
             return 2;
         } else
             folders.push_back(arg);
@@ -168,7 +173,18 @@ int main(int argc, char** argv)
                 ++counts[f];
             }
 
-    const auto encoders = Encoders(iterative);
+    auto encoders = Encoders(iterative);
+    if (!only.empty())
+        std::erase_if(encoders, [&](const Encoder& e) {
+            std::size_t start = 0;
+            while (start <= only.size()) {
+                const std::size_t end = std::min(only.find(',', start), only.size());
+                if (e.name.find(only.substr(start, end - start)) != std::string::npos)
+                    return false;
+                start = end + 1;
+            }
+            return true;
+        });
     std::vector<Result> results(encoders.size() * 2);
     std::vector<std::uint8_t> blocks, scratch;
     for (int rep = 0; rep < reps; ++rep) {
@@ -221,9 +237,11 @@ int main(int argc, char** argv)
         for (std::size_t e = 0; e < encoders.size(); ++e)
             if (encoders[e].name == name)
                 return e;
-        return std::size_t{0};
+        return encoders.size();
     };
     const std::size_t normal = find("ours Normal"), squish = find("squish cluster fit"), stb = find("stb_dxt normal");
+    if (normal == encoders.size() || squish == encoders.size() || stb == encoders.size())
+        return 0;
     std::printf("\nours Normal vs squish cluster fit: DXT1 %+.3f dB, DXT5 %+.3f dB\n",
                 psnr(results[normal * 2]) - psnr(results[squish * 2]),
                 psnr(results[normal * 2 + 1]) - psnr(results[squish * 2 + 1]));

@@ -77,6 +77,18 @@ Picture Blank(const char* name, std::uint32_t size)
     return p;
 }
 
+// A size x size picture whose texels `paint` sets (RGBA, starting white).
+template <class Paint_>
+Picture Paint(const char* name, std::uint32_t size, bool opaque, Paint_ paint)
+{
+    Picture p = Blank(name, size);
+    for (std::uint32_t y = 0; y < size; ++y)
+        for (std::uint32_t x = 0; x < size; ++x)
+            paint(x, y, &p.rgba[(std::size_t{y} * size + x) * 4]);
+    p.opaque = opaque;
+    return p;
+}
+
 } // namespace
 
 std::vector<Picture> LoadPngFolder(const std::string& folder)
@@ -103,22 +115,16 @@ std::vector<Picture> GeneratedPictures()
 {
     std::vector<Picture> out;
     const std::uint32_t n = 256;
-    {
-        // Grass and rock: two tinted noise layers mixed by a third.
-        Picture p = Blank("gen-terrain", n);
-        ValueNoise a(1), b(2), mix(3);
-        for (std::uint32_t y = 0; y < n; ++y)
-            for (std::uint32_t x = 0; x < n; ++x) {
-                const float u = x / 16.0f, v = y / 16.0f;
-                const float grass = a.At(u * 2, v * 2, 5), rock = b.At(u, v, 6);
-                const float m = std::clamp((mix.At(u / 4, v / 4, 3) - 0.45f) * 6, 0.0f, 1.0f);
-                std::uint8_t* t = &p.rgba[(std::size_t{y} * n + x) * 4];
-                t[0] = Byte((1 - m) * (60 + 80 * grass) + m * (110 + 100 * rock));
-                t[1] = Byte((1 - m) * (100 + 110 * grass) + m * (105 + 95 * rock));
-                t[2] = Byte((1 - m) * (30 + 40 * grass) + m * (100 + 90 * rock));
-            }
-        out.push_back(std::move(p));
-    }
+    // Grass and rock: two tinted noise layers mixed by a third.
+    const ValueNoise grassNoise(1), rockNoise(2), mixNoise(3);
+    out.push_back(Paint("gen-terrain", n, true, [&](std::uint32_t x, std::uint32_t y, std::uint8_t* t) {
+        const float u = x / 16.0f, v = y / 16.0f;
+        const float grass = grassNoise.At(u * 2, v * 2, 5), rock = rockNoise.At(u, v, 6);
+        const float m = std::clamp((mixNoise.At(u / 4, v / 4, 3) - 0.45f) * 6, 0.0f, 1.0f);
+        t[0] = Byte((1 - m) * (60 + 80 * grass) + m * (110 + 100 * rock));
+        t[1] = Byte((1 - m) * (100 + 110 * grass) + m * (105 + 95 * rock));
+        t[2] = Byte((1 - m) * (30 + 40 * grass) + m * (100 + 90 * rock));
+    }));
     {
         // Flat-shaded shapes with hard edges, as in signs and user interfaces.
         Picture p = Blank("gen-shapes", n);
@@ -136,52 +142,32 @@ std::vector<Picture> GeneratedPictures()
         }
         out.push_back(std::move(p));
     }
-    {
-        // Sky-like gradients: smooth, where banding shows.
-        Picture p = Blank("gen-gradient", n);
-        ValueNoise clouds(5);
-        for (std::uint32_t y = 0; y < n; ++y)
-            for (std::uint32_t x = 0; x < n; ++x) {
-                const float c = clouds.At(x / 40.0f, y / 40.0f, 4);
-                std::uint8_t* t = &p.rgba[(std::size_t{y} * n + x) * 4];
-                t[0] = Byte(40 + 0.5f * y + 120 * c);
-                t[1] = Byte(90 + 0.4f * y + 110 * c);
-                t[2] = Byte(200 + 0.2f * y + 50 * c);
-            }
-        out.push_back(std::move(p));
-    }
-    {
-        // Foliage cut-out: noisy colour, alpha from a thresholded field with
-        // a soft rim.
-        Picture p = Blank("gen-foliage-alpha", n);
-        ValueNoise leaves(6), shape(7);
-        for (std::uint32_t y = 0; y < n; ++y)
-            for (std::uint32_t x = 0; x < n; ++x) {
-                const float l = leaves.At(x / 6.0f, y / 6.0f, 3), s = shape.At(x / 32.0f, y / 32.0f, 4);
-                std::uint8_t* t = &p.rgba[(std::size_t{y} * n + x) * 4];
-                t[0] = Byte(30 + 90 * l);
-                t[1] = Byte(70 + 150 * l);
-                t[2] = Byte(20 + 60 * l);
-                t[3] = Byte((s - 0.45f) * 255 * 8);
-            }
-        p.opaque = false;
-        out.push_back(std::move(p));
-    }
-    {
-        // Smoke: smooth colour, smooth alpha.
-        Picture p = Blank("gen-smoke-alpha", n);
-        ValueNoise density(8);
-        for (std::uint32_t y = 0; y < n; ++y)
-            for (std::uint32_t x = 0; x < n; ++x) {
-                const float d = density.At(x / 24.0f, y / 24.0f, 5);
-                std::uint8_t* t = &p.rgba[(std::size_t{y} * n + x) * 4];
-                t[0] = t[1] = Byte(120 + 120 * d);
-                t[2] = Byte(130 + 110 * d);
-                t[3] = Byte(d * d * 320);
-            }
-        p.opaque = false;
-        out.push_back(std::move(p));
-    }
+    // Sky-like gradients: smooth, where banding shows.
+    const ValueNoise clouds(5);
+    out.push_back(Paint("gen-gradient", n, true, [&](std::uint32_t x, std::uint32_t y, std::uint8_t* t) {
+        const float c = clouds.At(x / 40.0f, y / 40.0f, 4);
+        t[0] = Byte(40 + 0.5f * y + 120 * c);
+        t[1] = Byte(90 + 0.4f * y + 110 * c);
+        t[2] = Byte(200 + 0.2f * y + 50 * c);
+    }));
+    // Foliage cut-out: noisy colour, alpha from a thresholded field with a
+    // soft rim.
+    const ValueNoise leaves(6), shape(7);
+    out.push_back(Paint("gen-foliage-alpha", n, false, [&](std::uint32_t x, std::uint32_t y, std::uint8_t* t) {
+        const float l = leaves.At(x / 6.0f, y / 6.0f, 3), s = shape.At(x / 32.0f, y / 32.0f, 4);
+        t[0] = Byte(30 + 90 * l);
+        t[1] = Byte(70 + 150 * l);
+        t[2] = Byte(20 + 60 * l);
+        t[3] = Byte((s - 0.45f) * 255 * 8);
+    }));
+    // Smoke: smooth colour, smooth alpha.
+    const ValueNoise density(8);
+    out.push_back(Paint("gen-smoke-alpha", n, false, [&](std::uint32_t x, std::uint32_t y, std::uint8_t* t) {
+        const float d = density.At(x / 24.0f, y / 24.0f, 5);
+        t[0] = t[1] = Byte(120 + 120 * d);
+        t[2] = Byte(130 + 110 * d);
+        t[3] = Byte(d * d * 320);
+    }));
     return out;
 }
 
