@@ -269,22 +269,15 @@ TEST_F(CddsDamage, OpenRefusesEveryTruncation)
 TEST_F(CddsDamage, OpenSurvivesEveryCorruptedStructureWord)
 {
     const auto b = Build();
-    const auto bad = dir_ / "bad.cdds";
-    const std::uint32_t values[] = {0, 1, 3, 0x7fffffff, 0x80000000, 0xffffffff, 0xfffffffc, 0x100};
+    const std::string bad = (dir_ / "bad.cdds").string();
     // Header, items, level tables, textures and their surface tables.
     const std::size_t structures = 32 + 3 * 64 + 3 * 4 + 2 * 40 + 7 * 16;
-    int refused = 0;
-    for (std::size_t at = 0; at + 4 <= structures; at += 4)
-        for (std::uint32_t v : values) {
-            auto copy = b;
-            std::memcpy(copy.data() + at, &v, 4);
-            WriteFresh(bad.string(), copy.data(), copy.size());
+    const int refused = CountRefusedCorruptions(
+        b, structures, {0, 1, 3, 0x7fffffff, 0x80000000, 0xffffffff, 0xfffffffc, 0x100}, bad, [&] {
             misc::mmf map;
-            const cdds::File* file = cdds::File::Open(bad.string().c_str(), map);
-            if (!file) {
-                ++refused;
-                continue;
-            }
+            const cdds::File* file = cdds::File::Open(bad.c_str(), map);
+            if (!file)
+                return false;
             // Whatever opened must be safe to walk completely.
             for (int level = 0; level < 3; ++level)
                 for (int i = 0; const cdds::Item* item = file->GetTexture(i, level); ++i) {
@@ -298,7 +291,8 @@ TEST_F(CddsDamage, OpenSurvivesEveryCorruptedStructureWord)
                         sum += item->palette.get()[255].peRed;
                     (void)sum;
                 }
-        }
+            return true;
+        });
     EXPECT_GT(refused, 0);
     EXPECT_NE(Printed().find("bad CDDS file"), std::string::npos);
 }

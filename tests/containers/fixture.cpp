@@ -84,6 +84,22 @@ void WriteFresh(const std::string& path, const void* data, std::size_t size)
     std::fclose(f);
 }
 
+int CountRefusedCorruptions(const std::vector<std::uint8_t>& bytes, std::size_t end,
+                            std::initializer_list<std::uint32_t> values, const std::string& path,
+                            const std::function<bool()>& open)
+{
+    int refused = 0;
+    for (std::size_t at = 0; at + 4 <= end && at + 4 <= bytes.size(); at += 4)
+        for (std::uint32_t v : values) {
+            auto copy = bytes;
+            std::memcpy(copy.data() + at, &v, 4);
+            WriteFresh(path, copy.data(), copy.size());
+            if (!open())
+                ++refused;
+        }
+    return refused;
+}
+
 std::vector<std::uint8_t> LevelBytes(IDirect3DTexture8* texture, UINT level)
 {
     D3DSURFACE_DESC desc{};

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,13 @@ std::vector<std::uint8_t> LevelBytes(IDirect3DTexture8* texture, UINT level);
 // truncating keeps ext4 from flushing the file at every close, which makes
 // loops over thousands of damaged variants slow.
 void WriteFresh(const std::string& path, const void* data, std::size_t size);
+
+// Writes `bytes` to `path` once for every 4-byte word below `end` replaced
+// by each of `values`, and calls `open` on each variant; returns how many
+// variants `open` refused (returned false for).
+int CountRefusedCorruptions(const std::vector<std::uint8_t>& bytes, std::size_t end,
+                            std::initializer_list<std::uint32_t> values, const std::string& path,
+                            const std::function<bool()>& open);
 
 inline std::uint32_t U32(const std::vector<std::uint8_t>& b, std::size_t at)
 {
