@@ -50,15 +50,17 @@ private:
     const ColourRequest& request_;
     const Kernels& kernels_;
     const Tables& tables_;
-    ColourSet set_{};
+    // Left uninitialised: the constructor and the stages fill what they
+    // read, and clearing them showed up in profiles.
+    ColourSet set_;
     int n_ = 0;            // active texels
-    float x_[16][3]{};     // their colours
+    float x_[16][3];       // their colours
     float scale_[3]{};     // square roots of the channel weights
     float weight_[3]{};    // the channel weights themselves
     float mean_[3]{};
     float axis_[3]{};      // principal axis in plain colour units
     // Projections of the active texels onto the axis, sorted.
-    float sortedT_[16]{};
+    float sortedT_[16];
     ClusterInput cluster_;
     Candidate best_;
 
@@ -181,15 +183,34 @@ void ColourEncoder::Principal(Endpoints& ends)
         axis[0] = cov[1], axis[1] = cov[3], axis[2] = cov[4];
     else
         axis[0] = cov[2], axis[1] = cov[4], axis[2] = cov[5];
-    for (int it = 0; it < 6; ++it) {
+    // Squaring the matrix twice makes four power steps out of two; the
+    // scale is restored to the largest component after each multiply.
+    for (int it = 0; it < 2; ++it) {
+        const float c[6] = {cov[0] * cov[0] + cov[1] * cov[1] + cov[2] * cov[2],
+                            cov[0] * cov[1] + cov[1] * cov[3] + cov[2] * cov[4],
+                            cov[0] * cov[2] + cov[1] * cov[4] + cov[2] * cov[5],
+                            cov[1] * cov[1] + cov[3] * cov[3] + cov[4] * cov[4],
+                            cov[1] * cov[2] + cov[3] * cov[4] + cov[4] * cov[5],
+                            cov[2] * cov[2] + cov[4] * cov[4] + cov[5] * cov[5]};
+        float m = 0;
+        for (float v : c)
+            m = std::max(m, std::fabs(v));
+        if (!(m > 0))
+            break;
+        const float inv = 1.0f / m;
+        for (int e = 0; e < 6; ++e)
+            cov[e] = c[e] * inv;
+    }
+    for (int it = 0; it < 2; ++it) {
         const float v[3] = {cov[0] * axis[0] + cov[1] * axis[1] + cov[2] * axis[2],
                             cov[1] * axis[0] + cov[3] * axis[1] + cov[4] * axis[2],
                             cov[2] * axis[0] + cov[4] * axis[1] + cov[5] * axis[2]};
         const float m = std::max({std::fabs(v[0]), std::fabs(v[1]), std::fabs(v[2])});
-        if (m <= 0)
+        if (!(m > 0))
             break;
+        const float inv = 1.0f / m;
         for (int ch = 0; ch < 3; ++ch)
-            axis[ch] = v[ch] / m;
+            axis[ch] = v[ch] * inv;
     }
     float len2 = axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2];
     if (!(len2 > 0)) {

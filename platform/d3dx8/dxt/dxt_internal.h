@@ -119,8 +119,9 @@ const Kernels& KernelsFor(Path path);
 
 struct ClusterInput {
     int n = 0;                          // texels
-    alignas(32) float prefix[3][24]{};  // per channel: sum of the first k texels
-    float weight[3]{};                  // channel weights of the error
+    alignas(32) float prefix[3][24];  // per channel: sum of the first k texels (the
+                                      // total past n, so vector loads stay in range)
+    float weight[3];                  // channel weights of the error
 };
 
 struct ClusterResult {
