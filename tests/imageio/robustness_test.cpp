@@ -211,6 +211,23 @@ TEST_F(Rejects, PngJpegAndPnmCorruptFields)
         ExpectRefused(flipped, "PNG byte flipped at " + std::to_string(at));
     }
 
+    // A 16384 x 16384 picture cannot come out of a few hundred bytes.
+    const auto big = samplegen::WritePng(samplegen::Image(2, 2), samplegen::PngKind::Rgba);
+    auto huge = big;
+    for (std::size_t at : {std::size_t{16}, std::size_t{20}})
+        huge[at] = 0, huge[at + 1] = 0, huge[at + 2] = 0x40, huge[at + 3] = 0;
+    std::uint32_t crc = 0xFFFFFFFFu;  // over the chunk type and data, bit by bit
+    for (std::size_t i = 12; i < 29; ++i) {
+        crc ^= huge[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    crc = ~crc;
+    for (int i = 0; i < 4; ++i)
+        huge[29 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+    ExpectRefused(huge, "PNG of 16384 x 16384 in a few bytes");
+    EXPECT_NE(D3DXGetLastErrorText().find("too small"), std::string::npos) << D3DXGetLastErrorText();
+
     auto jpeg = samplegen::WriteJpeg(kSmall, 80);
     // The SOF0 marker's height and width (big-endian) after FF C0, length, precision.
     for (std::size_t i = 2; i + 8 < jpeg.size(); ++i) {

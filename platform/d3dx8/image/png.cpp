@@ -41,7 +41,7 @@ void OnWarning(png_structp, png_const_charp) {}
 
 // Everything between setjmp and a possible longjmp lives in `out` or in
 // plain locals, so that no destructor is skipped when libpng bails out.
-bool ReadCore(png_structp png, png_infop info, Picture& out, std::vector<png_bytep>& rows)
+bool ReadCore(png_structp png, png_infop info, const Reader& reader, Picture& out, std::vector<png_bytep>& rows)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -52,6 +52,12 @@ bool ReadCore(png_structp png, png_infop info, Picture& out, std::vector<png_byt
     const int colorType = png_get_color_type(png, info);
     const int depth = png_get_bit_depth(png, info);
     const bool trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    // Deflate expands at most 1032-fold, so a file too small to hold the
+    // picture's rows is refused before its pixels are allocated.
+    const std::uint64_t rawBytes =
+        std::uint64_t{height} * (1 + (std::uint64_t{width} * png_get_channels(png, info) * depth + 7) / 8);
+    if (rawBytes > 1032 * static_cast<std::uint64_t>(reader.data.size()) + 1024)
+        png_error(png, "the file is far too small for its picture size");
 
     D3DFORMAT format;
     if (colorType == PNG_COLOR_TYPE_PALETTE) {
@@ -126,7 +132,7 @@ HRESULT DecodePng(Bytes data, Picture& out)
     }
     png_set_read_fn(png, &reader, ReadBytes);
     std::vector<png_bytep> rows;
-    const bool ok = ReadCore(png, info, out, rows);
+    const bool ok = ReadCore(png, info, reader, out, rows);
     png_destroy_read_struct(&png, &info, nullptr);
     if (!ok) {
         out.levels.clear();
