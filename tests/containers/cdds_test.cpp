@@ -212,6 +212,17 @@ TEST_F(CddsBuild, TooLongNameEndsTheBuildNamingItAndLeavesNoFile)
     EXPECT_NO_THROW(Build()) << "the longest name that fits";
 }
 
+TEST_F(CddsBuild, FailedBuildKeepsTheOldFile)
+{
+    testutil::WriteText(path(), "the previous build");
+    entries_[2].name = std::string(cdds::kMaxNameLength + 1, 'Q');
+    EXPECT_THROW(Build(), misc::error);
+    EXPECT_EQ(testutil::ReadText(path()), "the previous build");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), std::filesystem::directory_iterator()),
+              1)
+        << "no temporary file left behind";
+}
+
 TEST_F(CddsBuild, EmptyListGivesAnOpenableFileWithEmptyLevels)
 {
     entries_.clear();

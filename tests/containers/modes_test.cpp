@@ -204,6 +204,20 @@ TEST(ProjectBuild, BuildsTheFileAndChecksEveryLevel)
     EXPECT_FALSE(file->GetTexture("GRASS01", 0)->palette);
 }
 
+TEST(ProjectBuild, TextureWithoutLevelKeysIsStoredButInNoLevel)
+{
+    TempDir dir;
+    WriteImages(dir / "in");
+    testutil::WriteText(dir / "p.xml", Project(TextureXml("a", "in/grass.bmp", "D3DFMT_DXT1", "1", "0", "0") +
+                                               "<file><name>bare</name><filename>in/rock.bmp</filename></file>\n"));
+    auto r = RunMipforge({"-xml", "p.xml", "out.cdds"}, dir.str());
+    EXPECT_NE(r.output.find("1: Load in/rock.bmp\n > BARE  l=\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Find 2 uni textures from 2:\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Level 0: 1 textures\n: Level 1: 0 textures\n: Level 2: 0 textures\n: "),
+              std::string::npos)
+        << r.output;
+}
+
 TEST(ProjectBuild, MissingImageListsItAndLeavesNoFile)
 {
     TempDir dir;
