@@ -180,8 +180,11 @@ TEST_F(Rejects, TgaCorruptHeaderFields)
     o = {};
     o.rle = true;
     auto rle = samplegen::WriteTga(kSmall, o);
+    auto huge = rle;
     rle[18] = 0xFF;  // a 128-pixel run in a picture of 91
     ExpectRefused(rle, "run past the picture");
+    ExpectFieldRefused(huge, 12, 0x40004000, 4, "16384 x 16384 from a few hundred bytes");
+    EXPECT_NE(D3DXGetLastErrorText().find("cannot hold"), std::string::npos) << D3DXGetLastErrorText();
 }
 
 TEST_F(Rejects, DdsCorruptHeaderFields)

@@ -88,6 +88,10 @@ HRESULT DecodeTga(Bytes data, Picture& out)
             return Bad("TGA file is cut short: %llu bytes of pixel data missing",
                        static_cast<unsigned long long>(count * pixelBytes - src.size()));
     } else {
+        // A packet of 1 + pixelBytes bytes gives at most 128 pixels.
+        if (count > src.size() / (1 + pixelBytes) * 128 + 128)
+            return Bad("TGA run-length data of %zu bytes cannot hold %llu pixels", src.size(),
+                       static_cast<unsigned long long>(count));
         unpacked.resize(count * pixelBytes);
         std::uint64_t done = 0;
         std::size_t p = 0;
