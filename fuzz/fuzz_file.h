@@ -6,5 +6,6 @@
 #include <cstdint>
 #include <string>
 
-// The path that now holds `size` bytes of `data`.
-const std::string& FuzzInputFile(const std::uint8_t* data, std::size_t size);
+// The path that now holds `size` bytes of `data`.  Readers that choose by
+// the file name get `suffix` appended (one file per suffix).
+const std::string& FuzzInputFile(const std::uint8_t* data, std::size_t size, const char* suffix = "");
