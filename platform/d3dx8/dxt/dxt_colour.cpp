@@ -247,13 +247,12 @@ bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) cons
     // first (exact, in integers), then weigh four sums instead of 16 texels.
     int count[4] = {0, 0, 0, 0}, sum[4][3] = {};
     for (int i = 0; i < 16; ++i) {
-        if (!(request_.active >> i & 1))
-            continue;
+        const int on = -(request_.active >> i & 1);  // all ones or zero
         const int index = c.indices >> (2 * i) & 3;
-        ++count[index];
-        sum[index][0] += set_.rg[2 * i];
-        sum[index][1] += set_.rg[2 * i + 1];
-        sum[index][2] += set_.bz[2 * i];
+        count[index] -= on;
+        sum[index][0] += set_.rg[2 * i] & on;
+        sum[index][1] += set_.rg[2 * i + 1] & on;
+        sum[index][2] += set_.bz[2 * i] & on;
     }
     static const float kFour[4] = {1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f};
     static const float kThree[4] = {1.0f, 0.0f, 0.5f, 0.0f};
@@ -290,18 +289,19 @@ bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) cons
         };
         bracket(a, ca);
         bracket(b, cb);
-        float best = 1e30f;
+        float qa[2], qb[2], e[4];
+        for (int p = 0; p < 2; ++p) {
+            qa[p] = static_cast<float>(bits6 ? Expand6(ca[p]) : Expand5(ca[p]));
+            qb[p] = static_cast<float>(bits6 ? Expand6(cb[p]) : Expand5(cb[p]));
+        }
         for (int p = 0; p < 2; ++p)
-            for (int q = 0; q < 2; ++q) {
-                const float qa = static_cast<float>(bits6 ? Expand6(ca[p]) : Expand5(ca[p]));
-                const float qb = static_cast<float>(bits6 ? Expand6(cb[q]) : Expand5(cb[q]));
-                const float e = qa * qa * a2 + qb * qb * b2 + 2 * (qa * qb * ab - qa * ax[ch] - qb * bx[ch]);
-                if (e < best) {
-                    best = e;
-                    code[0][ch] = ca[p];
-                    code[1][ch] = cb[q];
-                }
-            }
+            for (int q = 0; q < 2; ++q)
+                e[2 * p + q] = qa[p] * (qa[p] * a2 - 2 * ax[ch]) + qb[q] * (qb[q] * b2 - 2 * bx[ch]) +
+                               2 * qa[p] * qb[q] * ab;
+        const int low = e[1] < e[0] ? 1 : 0, high = e[3] < e[2] ? 3 : 2;
+        const int pick = e[high] < e[low] ? high : low;
+        code[0][ch] = ca[pick >> 1];
+        code[1][ch] = cb[pick & 1];
     }
     ends[0] = Pack565(code[0][0], code[0][1], code[0][2]);
     ends[1] = Pack565(code[1][0], code[1][1], code[1][2]);
