@@ -49,6 +49,19 @@ DXT_INLINE F Load(const float* p)
     return v;
 }
 
+DXT_INLINE float HorizontalMin(F4 v)
+{
+    v = v < __builtin_shufflevector(v, v, 2, 3, 0, 1) ? v : __builtin_shufflevector(v, v, 2, 3, 0, 1);
+    v = v < __builtin_shufflevector(v, v, 1, 0, 3, 2) ? v : __builtin_shufflevector(v, v, 1, 0, 3, 2);
+    return v[0];
+}
+
+DXT_INLINE float HorizontalMin(F8 v)
+{
+    const F4 lo = __builtin_shufflevector(v, v, 0, 1, 2, 3), hi = __builtin_shufflevector(v, v, 4, 5, 6, 7);
+    return HorizontalMin(lo < hi ? lo : hi);
+}
+
 // Rounds endpoint values to the grid of a 5- or 6-bit channel; returns the
 // codes and their 8-bit expansions.
 template <class F, class I>
@@ -121,6 +134,8 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[
     const int n = in.n;
     // Ties go to the first split in (i, j, k) order, whatever the width.
     auto take = [&](const Scored<F, I>& s, int i, int j, int first) {
+        if (!(HorizontalMin(s.error) < best.error))
+            return;
         for (int l = 0; l < kLanes; ++l) {
             if (!(s.error[l] < best.error))
                 continue;
