@@ -188,7 +188,9 @@ TEST(PropertiesDialog, UnknownTokensAreShownAndWrittenBackUnchanged)
     CFileDlg dlg(t, ui);
     EXPECT_EQ(control<QCheckBox>(dlg, 1008)->checkState(), Qt::PartiallyChecked);
     EXPECT_EQ(control<QComboBox>(dlg, 1003)->currentText(), QStringLiteral("D3DFMT_L8"));
-    control<QComboBox>(dlg, 1002)->setEditText(QStringLiteral("12"));
+    QLineEdit* mipsText = control<QComboBox>(dlg, 1002)->lineEdit();
+    mipsText->clear();
+    QTest::keyClicks(mipsText, QStringLiteral("12"));
     dlg.accept();
     EXPECT_EQ(dlg.result(), 1);
     EXPECT_EQ(value(t, "bLow"), "*");  // indeterminate: the edit leaves it alone
@@ -400,6 +402,54 @@ TEST_F(MainWindow, EditCommandsRunTheDialogThroughTheView)
     frame.action(ID_EDIT_INSERT)->trigger();
     EXPECT_EQ(runs, 2);
     EXPECT_EQ(frame.view()->table().rowCount(), 3);
+}
+
+TEST_F(MainWindow, KeysOfTheListReachTheirCommands)
+{
+    ui.openNames = {{"/t/a.png", "/t/b.png", "/t/c.png"}};
+    frame.action(ID_EDIT_ADD_FILES)->trigger();
+    int runs = 0;
+    frame.view()->setDialogRunner([&](PropertyList&) {
+        ++runs;
+        return 2;
+    });
+    frame.show();
+    QApplication::setActiveWindow(&frame);
+    frame.view()->setFocus();
+    auto& table = frame.view()->table();
+    table.selectOnly(1);
+    QTest::keyClick(frame.view(), Qt::Key_F2);
+    QTest::keyClick(frame.view(), Qt::Key_Return);
+    EXPECT_EQ(runs, 2);
+    QTest::keyClick(frame.view(), Qt::Key_Delete);
+    EXPECT_EQ(table.rowCount(), 2);
+    QTest::keyClick(frame.view(), Qt::Key_Insert);
+    EXPECT_EQ(table.rowCount(), 3);
+    EXPECT_EQ(runs, 3);
+    // A double click edits the row under the pointer.
+    const QRect cell = frame.view()->visualRect(table.index(2, 0));
+    QTest::mouseClick(frame.view()->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(frame.view()->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(runs, 4);
+    EXPECT_EQ(table.focusedRow(), 2);
+}
+
+TEST_F(MainWindow, IndeterminateFlagSurvivesTheRealDialog)
+{
+    ui.openNames = {{"/t/a.png"}};
+    frame.action(ID_EDIT_ADD_FILES)->trigger();
+    auto& table = frame.view()->table();
+    setProperty(doc.project(), table.texture(0), "bLow", "true");
+    frame.view()->setDialogRunner([&](PropertyList& combined) {
+        CFileDlg dlg(combined, ui, &frame);
+        EXPECT_EQ(qobject_cast<QCheckBox*>(dlg.control(1008))->checkState(), Qt::PartiallyChecked);
+        dlg.accept();
+        return dlg.result();
+    });
+    table.selectOnly(0);
+    frame.view()->editSelected();
+    EXPECT_EQ(*property(table.texture(0), "bLow"), "true");
+    EXPECT_EQ(*property(table.texture(0), "bHigh"), "1");
 }
 
 TEST(Printing, TitleLineAndRowsSpreadOverPages)
