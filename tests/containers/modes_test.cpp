@@ -10,7 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
+
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using testutil::RunMipforge;
 using testutil::TempDir;
@@ -253,6 +261,60 @@ TEST(ProjectBuild, TooLongNameEndsTheBuildNamingIt)
     auto r = RunMipforge({"-xml", "p.xml", "out.cdds"}, dir.str());
     EXPECT_NE(r.output.find("Error Texture name " + std::string(40, 'X')), std::string::npos) << r.output;
     EXPECT_FALSE(fs::exists(dir / "out.cdds"));
+}
+
+// Reads from the terminal's master side until `text` has appeared or the
+// child has gone quiet for `seconds`.
+bool ReadUntil(int master, std::string& out, const std::string& text, int seconds)
+{
+    while (out.find(text) == std::string::npos) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, seconds * 1000) <= 0)
+            return false;
+        char buffer[256];
+        const ssize_t n = ::read(master, buffer, sizeof(buffer));
+        if (n <= 0)
+            return false;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+TEST(ProjectBuild, WaitsForAKeyOnlyOnATerminal)
+{
+    TempDir dir;
+    testutil::WriteText(dir / "p.xml", "<CDDSprojectDs/>");
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (::chdir(dir.str().c_str()) == 0)
+            ::execl(MIPFORGE_EXE, MIPFORGE_EXE, "-xml", "p.xml", "out.cdds", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string out;
+    const bool prompted = ReadUntil(master, out, "press any key", 60);
+    EXPECT_TRUE(prompted) << out;
+    // Still waiting a while after the prompt ...
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "ended without a key";
+    // ... and ending once a key arrives.
+    ASSERT_EQ(::write(master, "k", 1), 1);
+    pid_t ended = 0;
+    for (int i = 0; i < 600 && ended == 0; ++i) {
+        ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (ended == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ::close(master);
+    EXPECT_EQ(ended, pid) << "still waiting after a key";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    // Without a terminal (the other tests) the mode returns at once.
 }
 
 TEST(ProjectBuild, UnreadableProjectEndsSilently)
