@@ -11,6 +11,10 @@
 #include <cstring>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 WORD Le16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
@@ -59,6 +63,25 @@ struct FileCloser {
         file = nullptr;
     }
 };
+
+// A name in a folder may be a pipe or a device: reading one would wait for
+// a writer or never end, so only regular files are opened for loading.
+std::FILE* OpenRegularFile(const char* path)
+{
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file)
+        ::close(fd);
+    return file;
+}
 
 // 32-bit, taller than 8 rows, not zero wide, and at least two set bits above
 // bit 0 of the height: a TGA with its levels drawn under each other.
@@ -141,7 +164,7 @@ IDirect3DTexture8* Tex_LoadFile(const char* path, IDirect3DDevice8* device, PALE
         palette = &ignored;
     *palette = nullptr;
 
-    FileCloser file{std::fopen(path, "rb")};
+    FileCloser file{OpenRegularFile(path)};
     if (!file.file) {
         dprintf("ERROR: Texture file <%s> not found.\n", path);
         return nullptr;
