@@ -6,6 +6,8 @@
 #include "ddswriter.h"
 #include "dprintf.h"
 #include "misc.h"
+#include "parallel.h"
+#include "pipeline.h"
 #include "modes.h"
 #include "texconvert.h"
 #include "texfile.h"
@@ -60,6 +62,7 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     FindTextureFiles(inDir, extension, files);
     if (files.empty())
         return -1;
+    const std::vector<std::pair<std::string, std::string>> entries(files.begin(), files.end());
 
     // "-complex" keeps every delivered texture and its palette until the
     // process ends; the writer reads them after the scan.
@@ -67,22 +70,32 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     std::vector<std::string> names;
     std::vector<PALETTEENTRY*> palettes;
 
-    for (const auto& [key, path] : files) {
+    // Loading, compressing and saving one file is independent of the others,
+    // so the next files are prepared while earlier ones are delivered.  At
+    // most one file per core is in memory beyond the one being delivered.
+    struct Prepared {
+        IDirect3DTexture8* texture = nullptr; // for "-complex" only
+        PALETTEENTRY* palette = nullptr;
+    };
+    auto prepare = [&](std::size_t index) {
+        const auto& [key, path] = entries[index];
+        Prepared out;
         PALETTEENTRY* palette = nullptr;
         ComPtr<IDirect3DTexture8> texture(Tex_LoadFile(path.c_str(), device, &palette));
         if (!texture) {
             dprintf("can't open %s\n", path.c_str());
-            continue;
+            return out;
         }
         D3DSURFACE_DESC desc{};
         texture->GetLevelDesc(0, &desc);
         if (outDir || !IsFinal(desc.Format)) {
             const D3DFORMAT target = EndsWithTga(path) ? D3DFMT_DXT5 : D3DFMT_DXT1;
-            IDirect3DTexture8* converted = Tex_Convert(&device, texture.get(), target);
+            IDirect3DDevice8* dev = device;
+            IDirect3DTexture8* converted = Tex_Convert(&dev, texture.get(), target);
             if (!converted) {
                 dprintf("can't convert %s\n", path.c_str());
                 delete[] palette;
-                continue;
+                return out;
             }
             if (converted != texture.get()) {
                 texture.release();
@@ -92,7 +105,7 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
         const auto dot = key.rfind('.');
         if (dot == std::string::npos) {
             delete[] palette;
-            continue;
+            return out;
         }
         if (outDir) {
             delete[] palette;
@@ -102,12 +115,20 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
             else
                 dprintf("%s -> %s\n", path.c_str(), outPath.c_str());
         } else {
-            textures.push_back(texture.release());
-            names.push_back(key);
-            palettes.push_back(palette);
+            out.texture = texture.release();
+            out.palette = palette;
             dprintf("push %s -> %s\n", path.c_str(), key.c_str());
         }
-    }
+        return out;
+    };
+    auto deliver = [&](std::size_t index, Prepared& p) {
+        if (p.texture) {
+            textures.push_back(p.texture);
+            names.push_back(entries[index].first);
+            palettes.push_back(p.palette);
+        }
+    };
+    RunInOrder<Prepared>(entries.size(), d3dx::WorkerBudget(), prepare, deliver);
 
     if (texFile)
         WriteTexFileGuarded(device, texFile, textures, names, palettes);

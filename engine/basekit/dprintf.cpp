@@ -2,9 +2,42 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 void (*pDPrintOutputProc)(const char* text) = nullptr;
+
+namespace {
+
+thread_local DPrintCapture* t_capture = nullptr;
+
+void Emit(char* text)
+{
+    if (pDPrintOutputProc)
+        pDPrintOutputProc(text);
+    else
+        std::fputs(text, stderr);
+}
+
+} // namespace
+
+void DeliverToCapture(DPrintCapture& capture, const char* text) { capture.messages_.emplace_back(text); }
+
+DPrintCapture::DPrintCapture() : outer_(t_capture) { t_capture = this; }
+
+DPrintCapture::~DPrintCapture() { t_capture = outer_; }
+
+std::vector<std::string> DPrintCapture::take() { return std::exchange(messages_, {}); }
+
+void DPrintReplay(const std::vector<std::string>& messages)
+{
+    for (const std::string& m : messages) {
+        // The hook may change the text in place, so it gets a copy.
+        std::vector<char> text(m.begin(), m.end());
+        text.push_back('\0');
+        Emit(text.data());
+    }
+}
 
 void dprintf(const char* format, ...)
 {
@@ -27,8 +60,8 @@ void dprintf(const char* format, ...)
     }
     va_end(again);
 
-    if (pDPrintOutputProc)
-        pDPrintOutputProc(text);
+    if (t_capture)
+        DeliverToCapture(*t_capture, text);
     else
-        std::fputs(text, stderr);
+        Emit(text);
 }

@@ -1,0 +1,55 @@
+// Work on a list of items ahead of the consumer, on several threads, with
+// the results and the messages delivered in list order.  Output therefore
+// matches a one-thread run byte for byte, whatever the thread count.
+#pragma once
+
+#include "dprintf.h"
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <future>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Calls work(i) for every i in [0, count), at most `ahead` items before the
+// one being delivered, and deliver(i, result) on the calling thread in
+// ascending order.  The messages work(i) prints through dprintf reach the
+// output just before deliver(i) runs.  With ahead <= 1 everything runs on
+// the calling thread.  work must not throw.
+template <class Result>
+void RunInOrder(std::size_t count, unsigned ahead, const std::function<Result(std::size_t)>& work,
+                const std::function<void(std::size_t, Result&)>& deliver)
+{
+    if (ahead <= 1) {
+        for (std::size_t i = 0; i < count; ++i) {
+            Result r = work(i);
+            deliver(i, r);
+        }
+        return;
+    }
+
+    struct Done {
+        Result result;
+        std::vector<std::string> messages;
+    };
+    auto start = [&](std::size_t i) {
+        return std::async(std::launch::async, [&work, i] {
+            DPrintCapture capture;
+            Result r = work(i);
+            return Done{std::move(r), capture.take()};
+        });
+    };
+
+    std::deque<std::future<Done>> running;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        while (next < count && running.size() < ahead)
+            running.push_back(start(next++));
+        Done done = running.front().get();
+        running.pop_front();
+        DPrintReplay(done.messages);
+        deliver(i, done.result);
+    }
+}
