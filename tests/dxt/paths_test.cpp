@@ -53,7 +53,7 @@ TEST(DxtPaths, KernelsAgreeOnRandomInput)
             for (auto& v : entry)
                 v = static_cast<std::uint8_t>(rng());
         for (int k = 0; k < 8; ++k)
-            alphaPalette[k] = static_cast<std::uint8_t>(rng());
+            alphaPalette[k] = static_cast<std::uint8_t>(n % 3 ? rng() : rng() % 4 * 60);  // ties too
         for (int i = 0; i < 16; ++i) {
             alpha[i] = static_cast<std::uint8_t>(rng());
             mask[i] = (rng() & 3) ? 0xFF : 0;
@@ -63,12 +63,14 @@ TEST(DxtPaths, KernelsAgreeOnRandomInput)
         std::uint32_t refIndices = 0;
         const std::uint32_t refError = reference.colour(set, palette, count, &refIndices);
         const std::uint32_t refAlpha = reference.alpha(alpha, mask, alphaPalette);
+        const std::uint64_t refAlphaIndices = reference.alphaIndices(alpha, alphaPalette);
         for (dxt::Path p : paths) {
             const auto& k = dxt::detail::KernelsFor(p);
             std::uint32_t indices = 0;
             ASSERT_EQ(k.colour(set, palette, count, &indices), refError) << int(p) << " case " << n;
             ASSERT_EQ(indices, refIndices) << int(p) << " case " << n;
             ASSERT_EQ(k.alpha(alpha, mask, alphaPalette), refAlpha) << int(p) << " case " << n;
+            ASSERT_EQ(k.alphaIndices(alpha, alphaPalette), refAlphaIndices) << int(p) << " case " << n;
         }
     }
 }

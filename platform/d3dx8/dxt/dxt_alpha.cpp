@@ -120,20 +120,11 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
 
     std::uint8_t palette[8];
     AlphaPalette(search.bestA0, search.bestA1, palette);
-    std::uint64_t bits = 0;
-    for (int i = 0; i < 16; ++i) {
+    std::uint64_t bits = ActiveKernels().alphaIndices(search.alpha, palette);
+    // Texels that do not exist take index 0, whatever their stand-in value.
+    for (int i = 0; i < 16; ++i)
         if (!search.mask[i])
-            continue;
-        int best = 0, bestDistance = 256;
-        for (int k = 0; k < 8; ++k) {
-            const int d = std::abs(search.alpha[i] - palette[k]);
-            if (d < bestDistance) {
-                bestDistance = d;
-                best = k;
-            }
-        }
-        bits |= static_cast<std::uint64_t>(best) << (3 * i);
-    }
+            bits &= ~(std::uint64_t{7} << (3 * i));
     block[0] = static_cast<std::uint8_t>(search.bestA0);
     block[1] = static_cast<std::uint8_t>(search.bestA1);
     for (int i = 0; i < 6; ++i)

@@ -25,6 +25,8 @@ struct Candidate {
     std::uint32_t error = UINT32_MAX;
 };
 
+typedef float V4 __attribute__((vector_size(16)));
+
 struct Endpoints {
     float a[3], b[3];
 };
@@ -54,7 +56,13 @@ private:
     // read, and clearing them showed up in profiles.
     ColourSet set_;
     int n_ = 0;            // active texels
-    float x_[16][3];       // their colours
+    int x_[16][3];         // their colours
+    // All 16 texels by channel, those that do not count as zero, and a
+    // 1/0 flag per texel: the refits' dot products read these.
+    alignas(16) float xs_[3][16];
+    alignas(16) float on_[16];
+    float xsum_[3];
+    float proj_[16];       // their projections onto the axis, less the mean's
     float scale_[3]{};     // square roots of the channel weights
     float weight_[3]{};    // the channel weights themselves
     float mean_[3]{};
@@ -103,6 +111,15 @@ ColourEncoder::ColourEncoder(const ColourRequest& request)
         set_.bz[2 * i] = p[2];
         set_.bz[2 * i + 1] = 0;
         set_.mask[i] = on ? -1 : 0;
+        on_[i] = on ? 1.0f : 0.0f;
+        for (int ch = 0; ch < 3; ++ch)
+            xs_[ch][i] = on ? request.rgba[4 * i + ch] : 0.0f;
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        int total = 0;
+        for (int k = 0; k < n_; ++k)
+            total += x_[k][ch];
+        xsum_[ch] = static_cast<float>(total);
     }
     const float* w = request.weights;
     const float wmax = std::max({w[0], w[1], w[2], 0.0f});
@@ -156,23 +173,30 @@ Candidate ColourEncoder::EvaluateEnds(const Endpoints& ends, bool four) const
 // extreme projections onto the principal axis.
 void ColourEncoder::Principal(Endpoints& ends)
 {
-    float mean[3] = {0, 0, 0};
-    for (int i = 0; i < n_; ++i)
-        for (int ch = 0; ch < 3; ++ch)
-            mean[ch] += x_[i][ch];
-    for (float& m : mean)
-        m /= static_cast<float>(n_);
-    float cov[6] = {0, 0, 0, 0, 0, 0};
+    // Sums in integers (exact), centred once at the end.
+    int sum[3] = {0, 0, 0}, prod[6] = {0, 0, 0, 0, 0, 0};
     for (int i = 0; i < n_; ++i) {
-        float d[3];
-        for (int ch = 0; ch < 3; ++ch)
-            d[ch] = (x_[i][ch] - mean[ch]) * scale_[ch];
-        cov[0] += d[0] * d[0];
-        cov[1] += d[0] * d[1];
-        cov[2] += d[0] * d[2];
-        cov[3] += d[1] * d[1];
-        cov[4] += d[1] * d[2];
-        cov[5] += d[2] * d[2];
+        const int r = x_[i][0], g = x_[i][1], b = x_[i][2];
+        sum[0] += r;
+        sum[1] += g;
+        sum[2] += b;
+        prod[0] += r * r;
+        prod[1] += r * g;
+        prod[2] += r * b;
+        prod[3] += g * g;
+        prod[4] += g * b;
+        prod[5] += b * b;
+    }
+    const float invN = 1.0f / static_cast<float>(n_);
+    float mean[3];
+    for (int ch = 0; ch < 3; ++ch)
+        mean[ch] = static_cast<float>(sum[ch]) * invN;
+    static const int kPair[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
+    float cov[6];
+    for (int e = 0; e < 6; ++e) {
+        const int a = kPair[e][0], b = kPair[e][1];
+        cov[e] = (static_cast<float>(prod[e]) - static_cast<float>(sum[a]) * static_cast<float>(sum[b]) * invN) *
+                 scale_[a] * scale_[b];
     }
     // Start from the row of the largest diagonal term: never orthogonal to
     // the principal axis unless the covariance is degenerate.
@@ -226,16 +250,14 @@ void ColourEncoder::Principal(Endpoints& ends)
     }
     float lo = 0, hi = 0;
     for (int i = 0; i < n_; ++i) {
-        float t = 0;
-        for (int ch = 0; ch < 3; ++ch)
-            t += (x_[i][ch] - mean[ch]) * scale_[ch] * axis[ch];
-        t /= len2;
-        lo = std::min(lo, t);
-        hi = std::max(hi, t);
+        proj_[i] = (x_[i][0] - mean[0]) * axis_[0] + (x_[i][1] - mean[1]) * axis_[1] + (x_[i][2] - mean[2]) * axis_[2];
+        lo = std::min(lo, proj_[i]);
+        hi = std::max(hi, proj_[i]);
     }
+    const float invLen2 = 1.0f / len2;
     for (int ch = 0; ch < 3; ++ch) {
-        ends.a[ch] = mean[ch] + hi * dir[ch];
-        ends.b[ch] = mean[ch] + lo * dir[ch];
+        ends.a[ch] = mean[ch] + hi * invLen2 * dir[ch];
+        ends.b[ch] = mean[ch] + lo * invLen2 * dir[ch];
     }
 }
 
@@ -243,30 +265,35 @@ void ColourEncoder::Principal(Endpoints& ends)
 // independent once the indices are fixed, so the weights play no part.
 bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) const
 {
-    // Texels sharing an index share their weights: sum them per index
-    // first (exact, in integers), then weigh four sums instead of 16 texels.
-    int count[4] = {0, 0, 0, 0}, sum[4][3] = {};
-    for (int i = 0; i < 16; ++i) {
-        const int on = -(request_.active >> i & 1);  // all ones or zero
-        const int index = c.indices >> (2 * i) & 3;
-        count[index] -= on;
-        sum[index][0] += set_.rg[2 * i] & on;
-        sum[index][1] += set_.rg[2 * i + 1] & on;
-        sum[index][2] += set_.bz[2 * i] & on;
-    }
+    // Each texel's weight on the first endpoint, zero for texels that do
+    // not count; then the sums as dot products over the 16 texels, four at
+    // a time.  (Summing per index instead chains loads and stores through
+    // four counters, which costs more than the arithmetic.)
     static const float kFour[4] = {1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f};
     static const float kThree[4] = {1.0f, 0.0f, 0.5f, 0.0f};
     const float* weightOf = c.four || !request_.dxt1 ? kFour : kThree;
-    float a2 = 0, b2 = 0, ab = 0, ax[3] = {0, 0, 0}, bx[3] = {0, 0, 0};
-    for (int index = 0; index < 4; ++index) {
-        const float alpha = weightOf[index], beta = 1 - alpha, n = static_cast<float>(count[index]);
-        a2 += alpha * alpha * n;
-        b2 += beta * beta * n;
-        ab += alpha * beta * n;
+    alignas(16) float alpha[16];
+    for (int i = 0; i < 16; ++i)
+        alpha[i] = weightOf[c.indices >> (2 * i) & 3] * on_[i];
+    V4 sa = {}, saa = {}, sax[3] = {};
+    for (int g = 0; g < 4; ++g) {
+        V4 av;
+        std::memcpy(&av, alpha + 4 * g, sizeof av);
+        sa += av;
+        saa += av * av;
         for (int ch = 0; ch < 3; ++ch) {
-            ax[ch] += alpha * static_cast<float>(sum[index][ch]);
-            bx[ch] += beta * static_cast<float>(sum[index][ch]);
+            V4 xv;
+            std::memcpy(&xv, xs_[ch] + 4 * g, sizeof xv);
+            sax[ch] += av * xv;
         }
+    }
+    auto total = [](V4 v) { return (v[0] + v[1]) + (v[2] + v[3]); };
+    const float n = static_cast<float>(n_), sumA = total(sa), a2 = total(saa);
+    const float ab = sumA - a2, b2 = n - 2 * sumA + a2;
+    float ax[3], bx[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        ax[ch] = total(sax[ch]);
+        bx[ch] = xsum_[ch] - ax[ch];
     }
     const float det = a2 * b2 - ab * ab;
     if (!(std::fabs(det) > 1e-6f))
@@ -324,12 +351,10 @@ Candidate ColourEncoder::Refine(Candidate c, int rounds) const
 
 void ColourEncoder::SortAlongAxis()
 {
-    float t[16];
+    const float* t = proj_;
     int order[16];
-    for (int i = 0; i < n_; ++i) {
-        t[i] = (x_[i][0] - mean_[0]) * axis_[0] + (x_[i][1] - mean_[1]) * axis_[1] + (x_[i][2] - mean_[2]) * axis_[2];
+    for (int i = 0; i < n_; ++i)
         order[i] = i;
-    }
     // Insertion sort: stable, so equal projections keep texel order and the
     // result does not depend on the sort's implementation.
     for (int i = 1; i < n_; ++i) {
@@ -344,7 +369,7 @@ void ColourEncoder::SortAlongAxis()
         float sum = 0;
         cluster_.prefix[ch][0] = 0;
         for (int k = 0; k < n_; ++k)
-            cluster_.prefix[ch][k + 1] = sum += x_[order[k]][ch];
+            cluster_.prefix[ch][k + 1] = sum += static_cast<float>(x_[order[k]][ch]);
         for (int k = n_ + 1; k < 24; ++k)
             cluster_.prefix[ch][k] = sum;
         cluster_.weight[ch] = weight_[ch];

@@ -85,7 +85,8 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
         const std::uint32_t h = std::min<std::uint32_t>(4, height - 4 * by);
         for (std::uint32_t bx = 0; bx < (width + 3) / 4; ++bx) {
             const std::uint32_t w = std::min<std::uint32_t>(4, width - 4 * bx);
-            std::memset(texels, 0, sizeof texels);
+            if (w < 4 || h < 4)
+                std::memset(texels, 0, sizeof texels);
             std::uint16_t mask = 0;
             for (std::uint32_t y = 0; y < h; ++y) {
                 std::memcpy(texels + 16 * y, rgba + static_cast<std::size_t>(4 * by + y) * pitch + 16 * std::size_t{bx},

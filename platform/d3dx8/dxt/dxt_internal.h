@@ -106,9 +106,14 @@ using ColourKernel = std::uint32_t (*)(const ColourSet& set, const std::uint8_t 
 using AlphaKernel = std::uint32_t (*)(const std::uint8_t alpha[16], const std::uint8_t mask[16],
                                       const std::uint8_t palette[8]);
 
+// For each alpha the index of the nearest palette entry (lowest on ties),
+// 3 bits each, alpha 0 in the low bits.
+using AlphaIndexKernel = std::uint64_t (*)(const std::uint8_t alpha[16], const std::uint8_t palette[8]);
+
 struct Kernels {
     ColourKernel colour;
     AlphaKernel alpha;
+    AlphaIndexKernel alphaIndices;
 };
 
 const Kernels& ActiveKernels();

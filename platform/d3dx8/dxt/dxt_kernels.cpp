@@ -57,6 +57,23 @@ std::uint32_t AlphaScalar(const std::uint8_t alpha[16], const std::uint8_t mask[
     return total;
 }
 
+std::uint64_t AlphaIndicesScalar(const std::uint8_t alpha[16], const std::uint8_t palette[8])
+{
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 16; ++i) {
+        int best = 256, bestIndex = 0;
+        for (int k = 0; k < 8; ++k) {
+            const int d = alpha[i] > palette[k] ? alpha[i] - palette[k] : palette[k] - alpha[i];
+            if (d < best) {
+                best = d;
+                bestIndex = k;
+            }
+        }
+        bits |= static_cast<std::uint64_t>(bestIndex) << (3 * i);
+    }
+    return bits;
+}
+
 #if DXT_X86
 
 // Spreads the 16 bits of v to the even bit positions of the result.
@@ -142,6 +159,27 @@ std::uint32_t AlphaSse2(const std::uint8_t alpha[16], const std::uint8_t mask[16
     return HorizontalSum(_mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
 }
 
+std::uint64_t AlphaIndicesSse2(const std::uint8_t alpha[16], const std::uint8_t palette[8])
+{
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha));
+    __m128i best = _mm_set1_epi8(static_cast<char>(-1)), index = _mm_setzero_si128();
+    for (int k = 0; k < 8; ++k) {
+        const __m128i p = _mm_set1_epi8(static_cast<char>(palette[k]));
+        const __m128i d = _mm_or_si128(_mm_subs_epu8(a, p), _mm_subs_epu8(p, a));
+        // d < best, unsigned: best is the larger and they differ.
+        const __m128i less =
+            _mm_andnot_si128(_mm_cmpeq_epi8(d, best), _mm_cmpeq_epi8(_mm_max_epu8(d, best), best));
+        best = _mm_min_epu8(best, d);
+        index = Select(less, _mm_set1_epi8(static_cast<char>(k)), index);
+    }
+    alignas(16) std::uint8_t bytes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(bytes), index);
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 16; ++i)
+        bits |= static_cast<std::uint64_t>(bytes[i]) << (3 * i);
+    return bits;
+}
+
 __attribute__((target("avx2"))) std::uint32_t ColourAvx2(const ColourSet& s, const std::uint8_t palette[4][4],
                                                          int count, std::uint32_t* indices)
 {
@@ -199,10 +237,10 @@ bool HasAvx2() { return false; }
 
 #endif
 
-const Kernels kScalar{ColourScalar, AlphaScalar};
+const Kernels kScalar{ColourScalar, AlphaScalar, AlphaIndicesScalar};
 #if DXT_X86
-const Kernels kSse2{ColourSse2, AlphaSse2};
-const Kernels kAvx2{ColourAvx2, AlphaSse2};
+const Kernels kSse2{ColourSse2, AlphaSse2, AlphaIndicesSse2};
+const Kernels kAvx2{ColourAvx2, AlphaSse2, AlphaIndicesSse2};
 #endif
 
 bool Available(Path path)
