@@ -9,12 +9,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev libjpeg62-turbo-dev libpugixml-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  python3 python3-pil
+  python3 python3-pil imagemagick
   xvfb xauth
 )
 for arg in "$@"; do
   case "$arg" in
-    --bench) packages+=(libsquish-dev libstb-dev imagemagick time) ;;
+    --bench) packages+=(libsquish-dev libstb-dev time extremetuxracer-data) ;;
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
