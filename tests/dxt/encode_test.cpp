@@ -340,6 +340,35 @@ TEST(DxtEncode, PremultipliedFormatsKeepColourUnderAlpha)
     }
 }
 
+TEST(DxtEncode, ChannelWeightsShiftTheErrorToTheLightChannels)
+{
+    // Weighting green heavily must not raise green's error over a picture,
+    // and should lower it; red and blue pay for it.
+    const auto image = dxt_test::SyntheticImage(64, 64, 5, false);
+    double channel[2][3] = {};
+    for (int weighted = 0; weighted < 2; ++weighted) {
+        dxt::EncodeOptions options;
+        if (weighted) {
+            options.weights[0] = 0.2f;
+            options.weights[1] = 1.0f;
+            options.weights[2] = 0.2f;
+        }
+        std::uint8_t rgba[64], block[8], out[64];
+        for (std::uint32_t by = 0; by < 16; ++by)
+            for (std::uint32_t bx = 0; bx < 16; ++bx) {
+                for (int y = 0; y < 4; ++y)
+                    std::memcpy(rgba + 16 * y, &image.rgba[((4 * by + y) * 64 + 4 * bx) * 4], 16);
+                dxt::EncodeBlock(D3DFMT_DXT1, rgba, block, options);
+                dxt::DecodeBlock(D3DFMT_DXT1, block, out);
+                for (int i = 0; i < 16; ++i)
+                    for (int ch = 0; ch < 3; ++ch)
+                        channel[weighted][ch] += (out[4 * i + ch] - rgba[4 * i + ch]) * (out[4 * i + ch] - rgba[4 * i + ch]);
+            }
+    }
+    EXPECT_LT(channel[1][1], channel[0][1] * 0.9);
+    EXPECT_GT(channel[1][0] + channel[1][2], channel[0][0] + channel[0][2]);
+}
+
 TEST(DxtEncode, ReportedErrorIsTheDecodedError)
 {
     std::mt19937 rng(21);
