@@ -715,8 +715,8 @@ std::vector<std::string> WriteSampleSet(const std::filesystem::path& folder)
     save("sand.png", WritePng(MakeTerrain(Terrain::Sand, 512, 512, 3), PngKind::Rgb));
     save("snow.jpg", WriteJpeg(MakeTerrain(Terrain::Snow, 512, 512, 4), 90));
     save("foliage.tga", WriteTga(MakeFoliage(256, 256, 5)));
-    save("mipchain.bmp", WriteBmp(MakeMipChain(256, 256, {red, green, blue, white}, {0, 0, 0})));
-    save("mipchain.tga", WriteTga(MakeMipChain(256, 256,
+    save("mipchain-rgb.bmp", WriteBmp(MakeMipChain(256, 256, {red, green, blue, white}, {0, 0, 0})));
+    save("mipchain-alpha.tga", WriteTga(MakeMipChain(256, 256,
                                                {{255, 0, 0, 255}, {0, 255, 0, 192}, {0, 0, 255, 128},
                                                 {255, 255, 255, 64}, {255, 255, 0, 32}, {0, 255, 255, 16},
                                                 {255, 0, 255, 8}, {128, 128, 128, 0}},
