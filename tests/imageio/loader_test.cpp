@@ -5,6 +5,7 @@
 
 #include "dds_builder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -175,6 +176,39 @@ TEST_F(Loader, ReaderFailureIsFinalWithItsMessage)
     D3D8Test_FailTextureCreation(1);
     EXPECT_FALSE(LoadFile(tga).texture);
     EXPECT_EQ(Output().rfind("D3DXCreateTexture (Tex_ReadMipmappingTGA)", 0), 0u) << Output();
+}
+
+TEST_F(Loader, ChainReadersCalledDirectlyRefuseWhatTheirPictureCannotGive)
+{
+    const std::string path =
+        Save("chain.tga", samplegen::WriteTga(samplegen::MakeMipChain(16, 16, {kRed, kGreen, kBlue}, {})));
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+    ASSERT_TRUE(file);
+    BYTE bytes[sizeof(TgaHeader)];
+    ASSERT_EQ(std::fread(bytes, 1, sizeof bytes, file.get()), sizeof bytes);
+    const TgaHeader header = TgaHeader::FromBytes(bytes);
+    EXPECT_EQ(header.width, 16);
+    EXPECT_EQ(header.height, 28);
+
+    // A 4-byte source into 2-byte texels, no levels, more levels than rows.
+    EXPECT_FALSE(Tex_ReadMipmappingTGA(file.get(), header, 3, D3DFMT_R5G6B5, device_.get(), path.c_str()));
+    EXPECT_FALSE(Tex_ReadMipmappingTGA(file.get(), header, 0, D3DFMT_A8R8G8B8, device_.get(), path.c_str()));
+    EXPECT_FALSE(Tex_ReadMipmappingTGA(file.get(), header, 40, D3DFMT_A8R8G8B8, device_.get(), path.c_str()));
+    EXPECT_FALSE(Tex_ReadMipmappingTGA(file.get(), header, 4, D3DFMT_A8R8G8B8, device_.get(), path.c_str()));
+    EXPECT_EQ(Output().find("Error create"), std::string::npos);
+    EXPECT_EQ(std::count(Output().begin(), Output().end(), '\n'), 4) << Output();
+
+    ComPtr<IDirect3DTexture8> good(
+        Tex_ReadMipmappingTGA(file.get(), header, 3, D3DFMT_A8R8G8B8, device_.get(), path.c_str()));
+    ASSERT_TRUE(good) << Output();
+    ExpectSolid(good.get(), 2, kBlue);
+
+    // The BMP reader takes only the four chain heights.
+    BmpInfoHeader info{40, 100, 1000, 1, 24, 0, 0, 0, 0, 0, 0};
+    ClearOutput();
+    EXPECT_FALSE(Tex_ReadMipmappingBMP(file.get(), BmpFileHeader{}, info, D3DFMT_X8R8G8B8, device_.get(),
+                                       path.c_str()));
+    EXPECT_NE(Output().find("not a mip-chain picture"), std::string::npos) << Output();
 }
 
 TEST_F(Loader, SixteenAndThirtyTwoBitBmpAreRefusedWithoutTheLibrary)
