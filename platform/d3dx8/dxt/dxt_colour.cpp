@@ -39,6 +39,10 @@ struct Endpoints {
 // texels; hence the lopsided box.
 constexpr int kNormalBox[3][2] = {{1, 4}, {2, 2}, {4, 1}};
 
+// Squared error per texel (over R, G and B, at unit weights) under which
+// Normal leaves a block to its refit: about 1.6 levels per channel.
+constexpr float kQuietError = 8.0f;
+
 // Normal tries the 3-colour cluster fit only when the 3-colour refit came
 // within this factor of the best error so far; beyond it, it never won.
 constexpr float kThreeColourReach = 1.2f;
@@ -498,7 +502,11 @@ void ColourEncoder::Encode(std::uint8_t block[8])
                 threeError = three.error;
                 Offer(three);
             }
-            if (q != Quality::Fast && best_.error != 0) {
+            // Normal skips the cluster fit for blocks the refit already holds
+            // to within the grid's rounding noise: it finds little there.
+            const float quiet = kQuietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
+            const bool quietBlock = q == Quality::Normal && static_cast<float>(best_.error) < quiet;
+            if (q != Quality::Fast && best_.error != 0 && !quietBlock) {
                 SortAlongAxis();
                 // The cluster fit already rounds its endpoints to the grid;
                 // one refit to the indices it produces is all that pays.
