@@ -345,6 +345,9 @@ Candidate ColourEncoder::Refine(Candidate c, int rounds) const
         std::uint16_t ends[2];
         if (!FitToIndices(c, ends))
             break;
+        // The same endpoints (in either order) give the same block.
+        if ((ends[0] == c.c0 && ends[1] == c.c1) || (ends[0] == c.c1 && ends[1] == c.c0))
+            break;
         const Candidate next = Evaluate(ends[0], ends[1], c.four);
         if (next.error >= c.error)
             break;
@@ -419,6 +422,13 @@ Candidate ColourEncoder::ClusterFit(bool four) const
         }
         best = SearchSplits(cluster_, four, lo, hi);
         for (int step = 0; step < 8 && best.error < 1e38f; ++step) {
+            // A best split inside the box has every neighbour searched
+            // already: moving the box would find nothing new.
+            bool inside = true;
+            for (int b = 0; b < 3; ++b)
+                inside = inside && best.split[b] - 1 >= lo[b] && best.split[b] + 1 <= hi[b];
+            if (inside)
+                break;
             for (int b = 0; b < 3; ++b) {
                 lo[b] = best.split[b] - 1;
                 hi[b] = best.split[b] + 1;
