@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
@@ -22,6 +21,7 @@
 #include "atlasdeskview.h"
 #include "icons.h"
 #include "tableprinter.h"
+#include "uiservices.h"
 
 using namespace atlasdesk;
 
@@ -333,11 +333,13 @@ void CMainFrame::fileOpen()
 {
     if (!m_doc.saveModified())
         return;
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open"), QString(), tr("All Files (*)"));
-    if (!path.isEmpty() && !m_doc.openDocument(path))
-        statusBar()->showMessage(tr("Cannot open %1").arg(path), 10000);
-    else if (!path.isEmpty())
+    const QStringList paths = m_doc.ui().openFileNames(tr("Open"), tr("All Files (*)"), false);
+    if (paths.isEmpty())
+        return;
+    if (m_doc.openDocument(paths.first()))
         addRecentFile(m_doc.pathName());
+    else
+        statusBar()->showMessage(tr("Cannot open %1").arg(paths.first()), 10000);
 }
 
 void CMainFrame::printTo(QPrinter& printer)

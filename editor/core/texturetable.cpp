@@ -153,9 +153,12 @@ void TextureTable::selectAll()
 
 void TextureTable::copy()
 {
+    const std::vector<int> rows = selectedRows();
+    if (rows.empty())
+        return;
     BusyScope busy(m_doc.ui());
     Tree clip;
-    for (int row : selectedRows())
+    for (int row : rows)
         appendTopLevelCopy(clip, texture(row));
     m_doc.ui().setClipboardText(QString::fromStdString(saveText(clip)));
 }

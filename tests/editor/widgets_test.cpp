@@ -14,6 +14,7 @@
 #include <QPdfWriter>
 #include <QPushButton>
 #include <QSettings>
+#include <QStatusBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -450,6 +451,37 @@ TEST_F(MainWindow, IndeterminateFlagSurvivesTheRealDialog)
     frame.view()->editSelected();
     EXPECT_EQ(*property(table.texture(0), "bLow"), "true");
     EXPECT_EQ(*property(table.texture(0), "bHigh"), "1");
+}
+
+TEST_F(MainWindow, FileOpenKeepsTheProjectWhenTheFileIsNoProject)
+{
+    QTemporaryDir dir;
+    QFile bad(dir.filePath("bad.xml"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("not xml at all");
+    bad.close();
+    ui.openNames = {{"/t/a.png"}};
+    frame.action(ID_EDIT_ADD_FILES)->trigger();
+
+    ui.answers = {UiServices::Answer::No};
+    ui.openNames = {{dir.filePath("bad.xml")}};
+    frame.action(ID_FILE_OPEN)->trigger();
+    EXPECT_EQ(frame.view()->table().rowCount(), 1);
+    EXPECT_TRUE(frame.isWindowModified());
+    EXPECT_TRUE(frame.statusBar()->currentMessage().startsWith("Cannot open"));
+
+    ui.saveNames = {dir.filePath("good.xml")};
+    frame.action(ID_FILE_SAVE)->trigger();
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("good.xml[*] - Atlasdesk"));
+    EXPECT_FALSE(frame.isWindowModified());
+    frame.action(ID_FILE_NEW)->trigger();
+    EXPECT_EQ(frame.view()->table().rowCount(), 0);
+    ui.openNames = {{dir.filePath("good.xml")}};
+    frame.action(ID_FILE_OPEN)->trigger();
+    EXPECT_EQ(frame.view()->table().rowCount(), 1);
+    EXPECT_EQ(frame.recentFiles().first(), QFileInfo(dir.filePath("good.xml")).absoluteFilePath());
+    QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Atlasdesk"))
+        .remove("Recent File List");
 }
 
 TEST(Printing, TitleLineAndRowsSpreadOverPages)
