@@ -181,7 +181,10 @@ void CMainFrame::createMenus()
     m_fileMenu->addSeparator();
     for (int id : {ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_SETUP})
         m_fileMenu->addAction(action(id));
-    m_recentSeparator = m_fileMenu->addSeparator();
+    m_fileMenu->addSeparator();
+    // Stands in for the list while it is empty.
+    m_recentPlaceholder = m_fileMenu->addAction(QStringLiteral("Recent File"));
+    m_recentPlaceholder->setEnabled(false);
     for (QAction* a : m_recentActions)
         m_fileMenu->addAction(a);
     m_fileMenu->addSeparator();
@@ -274,7 +277,7 @@ void CMainFrame::updateRecentMenu()
             a->setVisible(false);
         }
     }
-    m_recentSeparator->setVisible(!m_recent.isEmpty());
+    m_recentPlaceholder->setVisible(m_recent.isEmpty());
 }
 
 void CMainFrame::loadSettings()

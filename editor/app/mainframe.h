@@ -86,7 +86,7 @@ private:
     AtlasdeskView* m_view;
     QToolBar* m_toolBar = nullptr;
     QMenu* m_fileMenu = nullptr;
-    QAction* m_recentSeparator = nullptr;
+    QAction* m_recentPlaceholder = nullptr;
     QList<QAction*> m_recentActions;
     QMap<int, QAction*> m_actions;
     QStringList m_recent;

@@ -296,7 +296,17 @@ TEST(PropertiesDialog, PreviewRunsTheConverterAndShowsTheLevels)
 
 namespace {
 
+// Every main window of the tests starts without recent files.
+struct ClearRecentFiles {
+    ClearRecentFiles()
+    {
+        QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Atlasdesk"))
+            .remove("Recent File List");
+    }
+};
+
 struct FrameFixture : ::testing::Test {
+    ClearRecentFiles clear;
     FakeUi ui;
     AtlasdeskDoc doc{ui};
     CMainFrame frame{doc};
@@ -327,7 +337,11 @@ TEST_F(MainWindow, MenusCarryTheirItemsAndShortcutTexts)
                              "Select All\tCtrl+A | - | Add files | - | BUILD CDDS"));
     EXPECT_EQ(menuTexts(menus[2]->menu()), QStringLiteral("&Toolbar | &Status Bar"));
     EXPECT_EQ(menuTexts(menus[3]->menu()), QStringLiteral("&About Atlasdesk..."));
-    EXPECT_TRUE(menuTexts(menus[0]->menu()).startsWith("&New\tCtrl+N | &Open...\tCtrl+O | &Save\tCtrl+S"));
+    EXPECT_EQ(menuTexts(menus[0]->menu()),
+              QStringLiteral("&New\tCtrl+N | &Open...\tCtrl+O | &Save\tCtrl+S | Save &As... | - | &Print...\tCtrl+P | "
+                             "Print Pre&view | P&rint Setup... | - | Recent File | - | E&xit"));
+    frame.addRecentFile(QStringLiteral("/p/one.xml"));
+    EXPECT_TRUE(menuTexts(menus[0]->menu()).contains("| - | &1 one.xml | - |"));
 }
 
 TEST_F(MainWindow, AcceleratorsIncludeTheOldClipboardKeys)
