@@ -132,5 +132,10 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
 
     if (texFile)
         WriteTexFileGuarded(device, texFile, textures, names, palettes);
+    // The writer is done with them; nothing else uses them before exit.
+    for (IDirect3DTexture8* t : textures)
+        t->Release();
+    for (PALETTEENTRY* p : palettes)
+        delete[] p;
     return 0;
 }

@@ -6,6 +6,8 @@
 #include "loadtexture.h"
 #include "misc.h"
 #include "modes.h"
+#include "parallel.h"
+#include "pipeline.h"
 #include "project.h"
 
 #include <cstdlib>
@@ -104,26 +106,41 @@ int RunProjectBuildMode(IDirect3DDevice8* device, const char* projectFile, const
     std::vector<std::unique_ptr<PALETTEENTRY[], PaletteDeleter>> palettes;
     std::string failures;
     int failed = 0;
-    int total = 0;
     const project::const_iterator root = project::root(tree);
-    for (auto item = root.child_begin(); item != root.child_end(); ++item, ++total) {
-        const std::string fileName = project::property(item, "filename");
-        const std::string format = project::property(item, "d3dformat");
-        const std::string mips = project::property(item, "miplevels");
-        dprintf("%d: Load %s\n", total, fileName.c_str());
+    std::vector<project::const_iterator> items;
+    for (auto item = root.child_begin(); item != root.child_end(); ++item)
+        items.push_back(item);
+    const int total = static_cast<int>(items.size());
+
+    // Images load and compress ahead on other threads; their messages and
+    // results are taken in project order, as a one-thread run prints them.
+    struct Loaded {
+        IDirect3DTexture8* texture = nullptr;
         PALETTEENTRY* palette = nullptr;
-        IDirect3DTexture8* texture = LoadTexture(device, fileName.c_str(), format.c_str(), mips.c_str(), &palette);
-        if (!texture) {
-            failures += fileName + "\n";
+    };
+    auto load = [&](std::size_t i) {
+        const auto item = items[i];
+        const std::string fileName = project::property(item, "filename");
+        dprintf("%d: Load %s\n", static_cast<int>(i), fileName.c_str());
+        Loaded out;
+        out.texture = LoadTexture(device, fileName.c_str(), project::property(item, "d3dformat").c_str(),
+                                  project::property(item, "miplevels").c_str(), &out.palette);
+        return out;
+    };
+    auto take = [&](std::size_t i, Loaded& loaded) {
+        const auto item = items[i];
+        if (!loaded.texture) {
+            failures += project::property(item, "filename") + "\n";
             ++failed;
-            continue;
+            return;
         }
+        IDirect3DTexture8* texture = loaded.texture;
         textures.emplace_back(texture);
-        palettes.emplace_back(palette);
+        palettes.emplace_back(loaded.palette);
 
         TextureEntry entry;
         entry.texture = texture;
-        entry.palette = palette;
+        entry.palette = loaded.palette;
         D3DSURFACE_DESC desc{};
         texture->GetLevelDesc(0, &desc);
         entry.alpha = HasAlpha(desc.Format);
@@ -134,9 +151,11 @@ int RunProjectBuildMode(IDirect3DDevice8* device, const char* projectFile, const
             entry.levels[level].used = project::property(item, kUsed[level]) == "1";
             entry.levels[level].value = std::atoi(project::property(item, kValue[level]).c_str());
         }
-        dprintf(" > %s %s l=%s\n", entry.name.c_str(), format.c_str(), mips.c_str());
+        dprintf(" > %s %s l=%s\n", entry.name.c_str(), project::property(item, "d3dformat").c_str(),
+                project::property(item, "miplevels").c_str());
         entries.push_back(std::move(entry));
-    }
+    };
+    RunInOrder<Loaded>(items.size(), d3dx::WorkerBudget(), load, take);
     dprintf("Loaded %d from %d\n", static_cast<int>(entries.size()), total);
 
     try {
