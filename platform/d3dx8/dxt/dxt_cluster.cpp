@@ -3,6 +3,9 @@
 // endpoints.  The endpoints are rounded to the 5:6:5 grid before the split
 // is scored, so the score is what the block can really hold.
 //
+// A rough mode scores the unrounded least-squares fit instead, for walking
+// a wider box cheaply before the rounded score decides.
+//
 // Four splits (eight with AVX2) are scored at once in the compiler's
 // vector types, the last boundary varying across the lanes.  Every operation is an exactly
 // rounded IEEE one done in the same order in every lane, and there are no
@@ -84,7 +87,7 @@ struct Scored {
 // Scores the splits whose lane-varying boundary runs from `first` on.
 // 4-colour: boundaries (i, j, lane); 3-colour: (i, lane).  Lanes past
 // `last` are marked invalid.
-template <class F, class I>
+template <class F, class I, bool kRough>
 DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int j, int first, int last)
 {
     F lane;
@@ -115,17 +118,26 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
         else
             ax = (Splat<F>(p[i]) + Load<F>(p + first)) * Splat<F>(0.5f);
         const F bx = Splat<F>(p[in.n]) - ax;
+        if constexpr (kRough) {
+            // The least-squares fit removes (ax^2 b2 - 2 ax bx ab + bx^2 a2) / det
+            // from the channel's sum of squares; the division waits for the end.
+            error = error + Splat<F>(in.weight[ch]) * (ax * ax * b2 + bx * (bx * a2 - Splat<F>(2.0f) * ax * ab));
+            s.codeA[ch] = s.codeB[ch] = I{};
+            continue;
+        }
         F qa, qb;
         Quantise<F, I>((ax * b2 - bx * ab) * inv, ch == 1, s.codeA[ch], qa);
         Quantise<F, I>((bx * a2 - ax * ab) * inv, ch == 1, s.codeB[ch], qb);
         const F e = qa * qa * a2 + qb * qb * b2 + Splat<F>(2.0f) * (qa * qb * ab - qa * ax - qb * bx);
         error = error + Splat<F>(in.weight[ch]) * e;
     }
+    if constexpr (kRough)
+        error = Splat<F>(0.0f) - error * inv;
     s.error = valid ? error : Splat<F>(kInvalid);
     return s;
 }
 
-template <class F, class I>
+template <class F, class I, bool kRough>
 DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
 {
     constexpr int kLanes = Lanes<F>;
@@ -151,40 +163,40 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[
         const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
         if (!four) {
             for (int j = jFirst; j <= jLast; j += kLanes)
-                take(ScoreLanes<F, I>(in, false, i, 0, j, jLast), i, 0, j);
+                take(ScoreLanes<F, I, kRough>(in, false, i, 0, j, jLast), i, 0, j);
             continue;
         }
         for (int j = jFirst; j <= jLast; ++j) {
             const int kFirst = std::max(lo[2], j), kLast = std::min(hi[2], n);
             for (int k = kFirst; k <= kLast; k += kLanes)
-                take(ScoreLanes<F, I>(in, true, i, j, k, kLast), i, j, k);
+                take(ScoreLanes<F, I, kRough>(in, true, i, j, k, kLast), i, j, k);
         }
     }
     return best;
 }
 
-ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
+ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
 {
-    return Search<F4, I4>(in, four, lo, hi);
+    return rough ? Search<F4, I4, true>(in, four, lo, hi) : Search<F4, I4, false>(in, four, lo, hi);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) ClusterResult SearchWide(const ClusterInput& in, bool four, const int lo[3],
-                                                         const int hi[3])
+                                                         const int hi[3], bool rough)
 {
-    return Search<F8, I8>(in, four, lo, hi);
+    return rough ? Search<F8, I8, true>(in, four, lo, hi) : Search<F8, I8, false>(in, four, lo, hi);
 }
 #endif
 
 } // namespace
 
-ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
+ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
 {
 #if defined(__x86_64__)
     if (ActivePath() == Path::Avx2)
-        return SearchWide(in, four, lo, hi);
+        return SearchWide(in, four, lo, hi, rough);
 #endif
-    return SearchNarrow(in, four, lo, hi);
+    return SearchNarrow(in, four, lo, hi, rough);
 }
 
 } // namespace dxt::detail

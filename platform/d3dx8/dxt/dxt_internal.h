@@ -139,8 +139,10 @@ struct ClusterResult {
 // 0..n).  Texels [0, i) take the first endpoint, [i, j) and [j, k) the
 // blends, [k, n) the second; in the 3-colour mode [i, j) takes the
 // midpoint and [j, n) the second endpoint.  error is 3e38 when the box
-// holds no split with two distinct endpoints.
-ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3]);
+// holds no split with two distinct endpoints.  `rough` ranks the splits by
+// the least-squares error of unrounded endpoints instead (cheaper; error is
+// then relative and may be negative, ends are not filled in).
+ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough = false);
 
 // ---------------------------------------------------------------------------
 // Block encoders.
