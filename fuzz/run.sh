@@ -6,8 +6,9 @@
 #
 # Findings land in build-fuzz/findings/; the grown corpus stays in
 # build-fuzz/corpus/<harness>/work for the next run.  Exits non-zero when a
-# harness found something.  FUZZ_SKIP_BUILD=1 reuses the last build (for
-# several runs side by side), FUZZ_NICE=<n> lowers their priority.
+# harness found something.  FUZZ_BUILD=<dir> builds elsewhere,
+# FUZZ_SKIP_BUILD=1 reuses the last build (for several runs side by side),
+# FUZZ_NICE=<n> lowers their priority.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +18,7 @@ if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
 fi
 seconds=$1
 shift
-build=build-fuzz
+build=${FUZZ_BUILD:-build-fuzz}
 
 if [ "${FUZZ_SKIP_BUILD:-0}" != 1 ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMIPFORGE_FUZZ=ON \
