@@ -26,6 +26,7 @@ struct Candidate {
 };
 
 typedef float V4 __attribute__((vector_size(16)));
+typedef std::int32_t I4 __attribute__((vector_size(16)));
 
 struct Endpoints {
     float a[3], b[3];
@@ -364,17 +365,26 @@ Candidate ColourEncoder::Refine(Candidate c, int rounds) const
 void ColourEncoder::SortAlongAxis()
 {
     const float* t = proj_;
+    // Each texel's place is the number of texels before it in a stable
+    // order: smaller projections, and equal ones of lower texel number.
+    // Counting without branches beats a comparison sort here, whose
+    // branches the processor cannot predict.  Slots past n_ hold +inf and
+    // count for no texel.
+    alignas(16) float padded[16];
+    for (int i = 0; i < 16; ++i)
+        padded[i] = i < n_ ? t[i] : __builtin_inff();
+    V4 tv[4];
+    std::memcpy(tv, padded, sizeof tv);
+    static const I4 kTexel[4] = {{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, 10, 11}, {12, 13, 14, 15}};
     int order[16];
-    for (int i = 0; i < n_; ++i)
-        order[i] = i;
-    // Insertion sort: stable, so equal projections keep texel order and the
-    // result does not depend on the sort's implementation.
-    for (int i = 1; i < n_; ++i) {
-        const int o = order[i];
-        int j = i;
-        for (; j > 0 && t[order[j - 1]] > t[o]; --j)
-            order[j] = order[j - 1];
-        order[j] = o;
+    for (int i = 0; i < n_; ++i) {
+        const float ti = padded[i];
+        const V4 tiv = {ti, ti, ti, ti};
+        const I4 iv = {i, i, i, i};
+        I4 count = {0, 0, 0, 0};
+        for (int g = 0; g < 4; ++g)
+            count += (tv[g] < tiv) | ((tv[g] == tiv) & (kTexel[g] < iv));
+        order[-((count[0] + count[1]) + (count[2] + count[3]))] = i;
     }
     cluster_.n = n_;
     for (int ch = 0; ch < 3; ++ch) {
