@@ -18,6 +18,24 @@ constexpr std::uint64_t kLevelAlignment = 64;
 class Device;
 class Texture;
 
+// COM reference counting: one reference at creation, destroyed at the last
+// Release.
+template <class Interface>
+class RefCounted : public Interface {
+public:
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override
+    {
+        ULONG left = --refs_;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+private:
+    std::atomic<ULONG> refs_{1};
+};
+
 class Surface final : public IDirect3DSurface8 {
 public:
     Surface(Texture* owner, UINT level) : owner_(owner), level_(level) {}
@@ -42,7 +60,7 @@ struct Level {
     std::uint64_t offset;
 };
 
-class Texture final : public IDirect3DTexture8 {
+class Texture final : public RefCounted<IDirect3DTexture8> {
 public:
     Texture(IDirect3DDevice8* device, D3DFORMAT format, DWORD usage, D3DPOOL pool, std::vector<Level> levels,
             void* block, BYTE* data)
@@ -64,14 +82,6 @@ public:
         --g_liveTextures;
     }
 
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT GetDevice(IDirect3DDevice8** device) override
     {
         if (!device)
@@ -155,7 +165,6 @@ private:
     BYTE* data_;  // block_ rounded up to kLevelAlignment
     std::unique_ptr<std::atomic<bool>[]> locked_;
     std::vector<std::unique_ptr<Surface>> surfaces_;
-    std::atomic<ULONG> refs_{1};
 };
 
 ULONG Surface::AddRef()
@@ -193,19 +202,11 @@ HRESULT Surface::LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags)
 
 HRESULT Surface::UnlockRect() { return owner_->UnlockRect(level_); }
 
-class Device final : public IDirect3DDevice8 {
+class Device final : public RefCounted<IDirect3DDevice8> {
 public:
     explicit Device(IDirect3D8* d3d) : d3d_(d3d) { d3d_->AddRef(); }
     ~Device() override { d3d_->Release(); }
 
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT GetDirect3D(IDirect3D8** d3d) override
     {
         if (!d3d)
@@ -257,19 +258,10 @@ public:
 
 private:
     IDirect3D8* d3d_;
-    std::atomic<ULONG> refs_{1};
 };
 
-class Direct3D final : public IDirect3D8 {
+class Direct3D final : public RefCounted<IDirect3D8> {
 public:
-    ULONG AddRef() override { return ++refs_; }
-    ULONG Release() override
-    {
-        ULONG left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
     HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) override
     {
         if (adapter != D3DADAPTER_DEFAULT || !mode)
@@ -298,7 +290,6 @@ public:
     }
 
 private:
-    std::atomic<ULONG> refs_{1};
 };
 
 } // namespace
