@@ -164,6 +164,69 @@ TEST(DxtEncode, SplitSearchKeepsToItsBoxAndTheFullSearchIsBest)
     }
 }
 
+// The least-squares error of a split with unrounded endpoints, from the
+// texels themselves in double precision: an independent check of the rough
+// ranking's closed form.
+double UnroundedSplitError(const dxt::detail::ClusterInput& in, bool four, const int split[3])
+{
+    double total = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+        double a2 = 0, b2 = 0, ab = 0, ax = 0, bx = 0, xx = 0;
+        for (int t = 0; t < in.n; ++t) {
+            const double x = in.prefix[ch][t + 1] - in.prefix[ch][t];
+            double w;  // weight on the first endpoint
+            if (four)
+                w = t < split[0] ? 1 : t < split[1] ? 2.0 / 3 : t < split[2] ? 1.0 / 3 : 0;
+            else
+                w = t < split[0] ? 1 : t < split[1] ? 0.5 : 0;
+            a2 += w * w;
+            b2 += (1 - w) * (1 - w);
+            ab += w * (1 - w);
+            ax += w * x;
+            bx += (1 - w) * x;
+            xx += x * x;
+        }
+        const double det = a2 * b2 - ab * ab;
+        if (det < 1e-3)
+            return 1e300;
+        const double a = (ax * b2 - bx * ab) / det, b = (bx * a2 - ax * ab) / det;
+        total += in.weight[ch] * (xx - a * ax - b * bx);
+    }
+    return total;
+}
+
+TEST(DxtEncode, RoughSplitRankingFindsTheBestUnroundedFit)
+{
+    std::mt19937 rng(29);
+    for (int n = 0; n < 300; ++n) {
+        dxt::detail::ClusterInput in;
+        in.n = 2 + static_cast<int>(rng() % 15);
+        for (int ch = 0; ch < 3; ++ch) {
+            float sum = 0;
+            in.prefix[ch][0] = 0;
+            for (int k = 0; k < in.n; ++k)
+                in.prefix[ch][k + 1] = sum += static_cast<float>(std::min<int>(255, 12 * k + rng() % 60));
+            for (int k = in.n + 1; k < 24; ++k)
+                in.prefix[ch][k] = sum;
+            in.weight[ch] = static_cast<float>(1 + ch % 2);
+        }
+        for (bool four : {true, false}) {
+            const int all[3] = {0, 0, 0}, top[3] = {in.n, in.n, in.n};
+            const auto rough = dxt::detail::SearchSplits(in, four, all, top, true);
+            ASSERT_LT(rough.error, 1e38f);
+            double best = 1e300;
+            int s[3];
+            for (s[0] = 0; s[0] <= in.n; ++s[0])
+                for (s[1] = s[0]; s[1] <= in.n; ++s[1])
+                    for (s[2] = four ? s[1] : s[1]; s[2] <= (four ? in.n : s[1]); ++s[2])
+                        best = std::min(best, UnroundedSplitError(in, four, s));
+            const double picked = UnroundedSplitError(in, four, rough.split);
+            // Single precision in the search: near ties may go either way.
+            EXPECT_LE(picked, best + 1e-3 * (best + 16 * 255)) << "case " << n << " four " << four;
+        }
+    }
+}
+
 TEST(DxtEncode, TableGeneratorMatchesBruteForceThroughTheDecoder)
 {
     dxt::detail::Tables tables{};
