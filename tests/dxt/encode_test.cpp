@@ -218,7 +218,7 @@ TEST(DxtEncode, RoughSplitRankingFindsTheBestUnroundedFit)
             int s[3];
             for (s[0] = 0; s[0] <= in.n; ++s[0])
                 for (s[1] = s[0]; s[1] <= in.n; ++s[1])
-                    for (s[2] = four ? s[1] : s[1]; s[2] <= (four ? in.n : s[1]); ++s[2])
+                    for (s[2] = s[1]; s[2] <= (four ? in.n : s[1]); ++s[2])
                         best = std::min(best, UnroundedSplitError(in, four, s));
             const double picked = UnroundedSplitError(in, four, rough.split);
             // Single precision in the search: near ties may go either way.
