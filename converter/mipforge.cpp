@@ -34,9 +34,10 @@ int MipforgeMain(int argc, char** argv)
     if (argc < 3 || argc > 6)
         return Complain();
 
-    // The device and its Direct3D object live until the process ends.
-    IDirect3D8* d3d = nullptr;
-    IDirect3DDevice8* device = nullptr;
+    // The device and its Direct3D object live until the process ends; they
+    // are held in static storage so that nothing about them is lost.
+    static IDirect3D8* d3d = nullptr;
+    static IDirect3DDevice8* device = nullptr;
     if (FAILED(OpenRenderingDevice(&d3d, &device)))
         return E_FAIL;
 
