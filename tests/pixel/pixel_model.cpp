@@ -19,7 +19,7 @@ struct Field {
     bool sign = false;
 };
 
-struct Spec {
+struct Layout {
     D3DFORMAT format;
     const char* name;
     Kind kind;
@@ -32,7 +32,7 @@ constexpr Field S(int shift, int bits) { return {shift, bits, true}; }
 constexpr Field None{};
 
 // Bit layouts, least significant bit 0, in the order of the format-name table.
-const Spec kSpecs[] = {
+const Layout kLayouts[] = {
     {D3DFMT_R8G8B8, "R8G8B8", Kind::Rgb, 3, U(16, 8), U(8, 8), U(0, 8), None},
     {D3DFMT_A8R8G8B8, "A8R8G8B8", Kind::Rgb, 4, U(16, 8), U(8, 8), U(0, 8), U(24, 8)},
     {D3DFMT_X8R8G8B8, "X8R8G8B8", Kind::Rgb, 4, U(16, 8), U(8, 8), U(0, 8), None},
@@ -67,13 +67,13 @@ const Spec kSpecs[] = {
     {D3DFMT_DXT5, "DXT5", Kind::Block, 16, None, None, None, None},
 };
 
-const Spec& SpecOf(D3DFORMAT f)
+const Layout& LayoutOf(D3DFORMAT f)
 {
-    for (const Spec& s : kSpecs)
+    for (const Layout& s : kLayouts)
         if (s.format == f)
             return s;
     ADD_FAILURE() << "no model for format " << f;
-    return kSpecs[0];
+    return kLayouts[0];
 }
 
 // Nearest integer, halves up; flags values within a hair of a half.
@@ -174,7 +174,7 @@ void DecodeYuvUnclamped(int y, int cb, int cr, double rgb[3])
 std::vector<D3DFORMAT> AllFormats()
 {
     std::vector<D3DFORMAT> all;
-    for (const Spec& s : kSpecs)
+    for (const Layout& s : kLayouts)
         all.push_back(s.format);
     return all;
 }
@@ -182,20 +182,20 @@ std::vector<D3DFORMAT> AllFormats()
 std::vector<D3DFORMAT> UncompressedFormats()
 {
     std::vector<D3DFORMAT> all;
-    for (const Spec& s : kSpecs)
+    for (const Layout& s : kLayouts)
         if (s.kind != Kind::Block)
             all.push_back(s.format);
     return all;
 }
 
-bool IsBlock(D3DFORMAT f) { return SpecOf(f).kind == Kind::Block; }
-bool IsYuv(D3DFORMAT f) { return SpecOf(f).kind == Kind::Yuv; }
-bool IsPalette(D3DFORMAT f) { return SpecOf(f).kind == Kind::Pal; }
-const char* Name(D3DFORMAT f) { return SpecOf(f).name; }
+bool IsBlock(D3DFORMAT f) { return LayoutOf(f).kind == Kind::Block; }
+bool IsYuv(D3DFORMAT f) { return LayoutOf(f).kind == Kind::Yuv; }
+bool IsPalette(D3DFORMAT f) { return LayoutOf(f).kind == Kind::Pal; }
+const char* Name(D3DFORMAT f) { return LayoutOf(f).name; }
 
 Image Store(D3DFORMAT format, const Image& in, const PALETTEENTRY* palette)
 {
-    const Spec& s = SpecOf(format);
+    const Layout& s = LayoutOf(format);
     Image out = in;
     for (UINT y = 0; y < in.height; ++y) {
         for (UINT x = 0; x < in.width; ++x) {
@@ -271,7 +271,7 @@ Image Store(D3DFORMAT format, const Image& in, const PALETTEENTRY* palette)
 Image Decode(D3DFORMAT format, const std::uint8_t* bits, std::size_t pitch, UINT width, UINT height,
              const PALETTEENTRY* palette)
 {
-    const Spec& s = SpecOf(format);
+    const Layout& s = LayoutOf(format);
     Image out{width, height, std::vector<Rgba>(std::size_t(width) * height)};
     for (UINT y = 0; y < height; ++y) {
         const std::uint8_t* row = bits + y * pitch;
