@@ -137,41 +137,63 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
     return s;
 }
 
+// Each lane keeps the best split it has seen; the lanes are merged once at
+// the end.  Ties go to the first split in (i, j, k) order, whatever the
+// width: a lane replaces its best only when strictly better, and the merge
+// prefers the smallest split among equal errors.
 template <class F, class I, bool kRough>
 DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
 {
     constexpr int kLanes = Lanes<F>;
-    ClusterResult best;
-    best.error = kInvalid;
     const int n = in.n;
-    // Ties go to the first split in (i, j, k) order, whatever the width.
-    auto take = [&](const Scored<F, I>& s, int i, int j, int first) {
-        if (!(HorizontalMin(s.error) < best.error))
-            return;
-        for (int l = 0; l < kLanes; ++l) {
-            if (!(s.error[l] < best.error))
-                continue;
-            best.error = s.error[l];
-            best.split[0] = i;
-            best.split[1] = four ? j : first + l;
-            best.split[2] = first + l;
-            best.ends[0] = Pack565(s.codeA[0][l], s.codeA[1][l], s.codeA[2][l]);
-            best.ends[1] = Pack565(s.codeB[0][l], s.codeB[1][l], s.codeB[2][l]);
-        }
+    F bestError = Splat<F>(kInvalid);
+    I bestKey{}, bestA[3]{}, bestB[3]{};
+    I laneIndex;
+    for (int l = 0; l < kLanes; ++l)
+        laneIndex[l] = l;
+    auto keep = [&](const Scored<F, I>& s, int i, int j, int first) {
+        const I better = s.error < bestError;
+        bestError = better ? s.error : bestError;
+        I key = laneIndex + (i << 16 | j << 8 | first);
+        bestKey = better ? key : bestKey;
+        if constexpr (!kRough)
+            for (int ch = 0; ch < 3; ++ch) {
+                bestA[ch] = better ? s.codeA[ch] : bestA[ch];
+                bestB[ch] = better ? s.codeB[ch] : bestB[ch];
+            }
     };
     for (int i = std::max(lo[0], 0); i <= std::min(hi[0], n); ++i) {
         const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
         if (!four) {
             for (int j = jFirst; j <= jLast; j += kLanes)
-                take(ScoreLanes<F, I, kRough>(in, false, i, 0, j, jLast), i, 0, j);
+                keep(ScoreLanes<F, I, kRough>(in, false, i, 0, j, jLast), i, 0, j);
             continue;
         }
         for (int j = jFirst; j <= jLast; ++j) {
             const int kFirst = std::max(lo[2], j), kLast = std::min(hi[2], n);
             for (int k = kFirst; k <= kLast; k += kLanes)
-                take(ScoreLanes<F, I, kRough>(in, true, i, j, k, kLast), i, j, k);
+                keep(ScoreLanes<F, I, kRough>(in, true, i, j, k, kLast), i, j, k);
         }
     }
+    ClusterResult best;
+    best.error = kInvalid;
+    int pick = -1;
+    for (int l = 0; l < kLanes; ++l) {
+        if (!(bestError[l] < kInvalid))
+            continue;
+        if (pick < 0 || bestError[l] < best.error || (bestError[l] == best.error && bestKey[l] < bestKey[pick])) {
+            pick = l;
+            best.error = bestError[l];
+        }
+    }
+    if (pick < 0)
+        return best;
+    const int key = bestKey[pick];
+    best.split[0] = key >> 16;
+    best.split[2] = key & 0xFF;
+    best.split[1] = four ? (key >> 8 & 0xFF) : best.split[2];
+    best.ends[0] = Pack565(bestA[0][pick], bestA[1][pick], bestA[2][pick]);
+    best.ends[1] = Pack565(bestB[0][pick], bestB[1][pick], bestB[2][pick]);
     return best;
 }
 

@@ -271,24 +271,71 @@ void ColourEncoder::Principal(Endpoints& ends)
     }
 }
 
+// Each texel's weight on the first endpoint for 4 texels at a time, by the
+// byte of indices that covers them: [mode][byte] (mode 0: 4 colours, 1: 3).
+struct IndexWeights {
+    alignas(16) float row[2][256][4];
+};
+
+const IndexWeights& GetIndexWeights()
+{
+    static const IndexWeights table = [] {
+        static const float kFour[4] = {1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f};
+        static const float kThree[4] = {1.0f, 0.0f, 0.5f, 0.0f};
+        IndexWeights t{};
+        for (int byte = 0; byte < 256; ++byte)
+            for (int i = 0; i < 4; ++i) {
+                t.row[0][byte][i] = kFour[byte >> (2 * i) & 3];
+                t.row[1][byte][i] = kThree[byte >> (2 * i) & 3];
+            }
+        return t;
+    }();
+    return table;
+}
+
+// The grid value of codes per channel (red, green, blue, unused):
+// (c << 3 | c >> 2) for 5 bits and (c << 2 | c >> 4) for 6 bits are
+// c * 33 / 4 and c * 65 / 16 rounded down, exact in floats.
+inline V4 ExpandCodes(I4 code)
+{
+    const V4 step = {33.0f / 4, 65.0f / 16, 33.0f / 4, 33.0f / 4};
+    return __builtin_convertvector(__builtin_convertvector(__builtin_convertvector(code, V4) * step, I4), V4);
+}
+
+// The codes either side of each channel's value: the highest whose grid
+// value does not exceed it, and the next one up (the same at the top;
+// both 0 below the grid).
+inline void BracketCodes(V4 v, I4& low, I4& high)
+{
+    const I4 top = {31, 63, 31, 31};
+    const V4 zero = {}, full = {255.0f, 255.0f, 255.0f, 255.0f};
+    const V4 clamped = v < zero ? zero : (v > full ? full : v);
+    const V4 perStep = {31.0f / 255, 63.0f / 255, 31.0f / 255, 31.0f / 255};
+    I4 c = __builtin_convertvector(clamped * perStep, I4);
+    // The estimate is at most one code off either way.
+    const I4 one = {1, 1, 1, 1};
+    const I4 up = c + one;
+    c = (up <= top) & (ExpandCodes(up) <= clamped) ? up : c;
+    c = ExpandCodes(c) > clamped ? c - one : c;
+    low = c;
+    high = c + one > top ? top : c + one;
+    high = v < zero ? low : high;
+}
+
 // Least-squares endpoints for the candidate's indices.  Channels are
 // independent once the indices are fixed, so the weights play no part.
 bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) const
 {
     // Each texel's weight on the first endpoint, zero for texels that do
     // not count; then the sums as dot products over the 16 texels, four at
-    // a time.  (Summing per index instead chains loads and stores through
-    // four counters, which costs more than the arithmetic.)
-    static const float kFour[4] = {1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f};
-    static const float kThree[4] = {1.0f, 0.0f, 0.5f, 0.0f};
-    const float* weightOf = c.four || !request_.dxt1 ? kFour : kThree;
-    alignas(16) float alpha[16];
-    for (int i = 0; i < 16; ++i)
-        alpha[i] = weightOf[c.indices >> (2 * i) & 3] * on_[i];
+    // a time.
+    const auto& rows = GetIndexWeights().row[c.four || !request_.dxt1 ? 0 : 1];
     V4 sa = {}, saa = {}, sax[3] = {};
     for (int g = 0; g < 4; ++g) {
-        V4 av;
-        std::memcpy(&av, alpha + 4 * g, sizeof av);
+        V4 av, on;
+        std::memcpy(&av, rows[c.indices >> (8 * g) & 0xFF], sizeof av);
+        std::memcpy(&on, on_ + 4 * g, sizeof on);
+        av *= on;
         sa += av;
         saa += av * av;
         for (int ch = 0; ch < 3; ++ch) {
@@ -300,48 +347,36 @@ bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) cons
     auto total = [](V4 v) { return (v[0] + v[1]) + (v[2] + v[3]); };
     const float n = static_cast<float>(n_), sumA = total(sa), a2 = total(saa);
     const float ab = sumA - a2, b2 = n - 2 * sumA + a2;
-    float ax[3], bx[3];
-    for (int ch = 0; ch < 3; ++ch) {
-        ax[ch] = total(sax[ch]);
-        bx[ch] = xsum_[ch] - ax[ch];
-    }
     const float det = a2 * b2 - ab * ab;
     if (!(std::fabs(det) > 1e-6f))
         return false;
     const float inv = 1.0f / det;
+    auto splat = [](float v) { return V4{v, v, v, v}; };
+    const V4 ax = {total(sax[0]), total(sax[1]), total(sax[2]), 0.0f};
+    const V4 bx = V4{xsum_[0], xsum_[1], xsum_[2], 0.0f} - ax;
+    const V4 a = (ax * splat(b2) - bx * splat(ab)) * splat(inv);
+    const V4 b = (bx * splat(a2) - ax * splat(ab)) * splat(inv);
     // The rounded least-squares point is not always the best grid point for
     // these indices: the error is a quadratic per channel, so compare the
     // grid values on either side of each endpoint.
-    static const int kMax[3] = {31, 63, 31};
-    int code[2][3];
-    for (int ch = 0; ch < 3; ++ch) {
-        const int bits6 = ch == 1;
-        const float a = (ax[ch] * b2 - bx[ch] * ab) * inv, b = (bx[ch] * a2 - ax[ch] * ab) * inv;
-        int ca[2], cb[2];
-        auto bracket = [&](float v, int out[2]) {
-            const int c = tables_.nearest[bits6][static_cast<int>(std::clamp(v, 0.0f, 255.0f) + 0.5f)];
-            const float e = static_cast<float>(bits6 ? Expand6(c) : Expand5(c));
-            out[0] = e <= v ? c : std::max(c - 1, 0);
-            out[1] = e <= v ? std::min(c + 1, kMax[ch]) : c;
-        };
-        bracket(a, ca);
-        bracket(b, cb);
-        float qa[2], qb[2], e[4];
-        for (int p = 0; p < 2; ++p) {
-            qa[p] = static_cast<float>(bits6 ? Expand6(ca[p]) : Expand5(ca[p]));
-            qb[p] = static_cast<float>(bits6 ? Expand6(cb[p]) : Expand5(cb[p]));
-        }
-        for (int p = 0; p < 2; ++p)
-            for (int q = 0; q < 2; ++q)
-                e[2 * p + q] = qa[p] * (qa[p] * a2 - 2 * ax[ch]) + qb[q] * (qb[q] * b2 - 2 * bx[ch]) +
-                               2 * qa[p] * qb[q] * ab;
-        const int low = e[1] < e[0] ? 1 : 0, high = e[3] < e[2] ? 3 : 2;
-        const int pick = e[high] < e[low] ? high : low;
-        code[0][ch] = ca[pick >> 1];
-        code[1][ch] = cb[pick & 1];
-    }
-    ends[0] = Pack565(code[0][0], code[0][1], code[0][2]);
-    ends[1] = Pack565(code[1][0], code[1][1], code[1][2]);
+    I4 ca[2], cb[2];
+    BracketCodes(a, ca[0], ca[1]);
+    BracketCodes(b, cb[0], cb[1]);
+    const V4 qa[2] = {ExpandCodes(ca[0]), ExpandCodes(ca[1])};
+    const V4 qb[2] = {ExpandCodes(cb[0]), ExpandCodes(cb[1])};
+    V4 e[2][2];
+    for (int p = 0; p < 2; ++p)
+        for (int q = 0; q < 2; ++q)
+            e[p][q] = qa[p] * (qa[p] * splat(a2) - splat(2.0f) * ax) + qb[q] * (qb[q] * splat(b2) - splat(2.0f) * bx) +
+                      splat(2.0f) * qa[p] * qb[q] * splat(ab);
+    // The lowest of the four, earlier ones first on ties.
+    const I4 lowQ = e[0][1] < e[0][0], highQ = e[1][1] < e[1][0];
+    const V4 lowError = lowQ ? e[0][1] : e[0][0], highError = highQ ? e[1][1] : e[1][0];
+    const I4 useHigh = highError < lowError;
+    const I4 useQ = useHigh ? highQ : lowQ;
+    const I4 codeA = useHigh ? ca[1] : ca[0], codeB = useQ ? cb[1] : cb[0];
+    ends[0] = Pack565(codeA[0], codeA[1], codeA[2]);
+    ends[1] = Pack565(codeB[0], codeB[1], codeB[2]);
     return true;
 }
 
