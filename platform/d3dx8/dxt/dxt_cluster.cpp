@@ -87,8 +87,51 @@ struct Scored {
 // Scores the splits whose lane-varying boundary runs from `first` on.
 // 4-colour: boundaries (i, j, lane); 3-colour: (i, lane).  Lanes past
 // `last` are marked invalid.
-template <class F, class I, bool kRough>
-DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int j, int first, int last)
+// For blocks of 16 texels: 1 / det of every split, computed exactly as
+// ScoreLanes does, 0 where the split has no two distinct endpoints, and
+// rows padded so that a vector load past the last split stays inside.
+struct InverseTable {
+    alignas(32) float four[17][17][24];
+    alignas(32) float three[17][24];
+};
+
+constexpr int kTableTexels = 16;
+
+float InverseDet(float a2, float b2, float ab)
+{
+    const float det = a2 * b2 - ab * ab;
+    return det > 1e-3f ? 1.0f / det : 0.0f;
+}
+
+const InverseTable& GetInverseTable()
+{
+    static const InverseTable table = [] {
+        InverseTable t{};
+        const float n = static_cast<float>(kTableTexels);
+        for (int i = 0; i <= kTableTexels; ++i) {
+            const float fi = static_cast<float>(i);
+            for (int k = i; k <= kTableTexels; ++k) {
+                const float fk = static_cast<float>(k);
+                t.three[i][k] = InverseDet((3 * fi + fk) * 0.25f, n - (fi + fk * 3.0f) * 0.25f, (fk - fi) * 0.25f);
+            }
+            for (int j = i; j <= kTableTexels; ++j) {
+                const float fj = static_cast<float>(j);
+                for (int k = j; k <= kTableTexels; ++k) {
+                    const float fk = static_cast<float>(k);
+                    t.four[i][j][k] = InverseDet((5 * fi + 3 * fj + fk) * (1.0f / 9.0f),
+                                                 n - (fi + 3 * fj + fk * 5.0f) * (1.0f / 9.0f),
+                                                 (fk - fi) * (2.0f / 9.0f));
+                }
+            }
+        }
+        return t;
+    }();
+    return table;
+}
+
+template <class F, class I, bool kRough, bool kUnit>
+DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, const InverseTable& table, bool four, int i, int j,
+                                   int first, int last)
 {
     F lane;
     for (int l = 0; l < Lanes<F>; ++l)
@@ -104,9 +147,14 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
         b2 = Splat<F>(n) - (Splat<F>(fi) + lane * Splat<F>(3.0f)) * Splat<F>(0.25f);
         ab = (lane - Splat<F>(fi)) * Splat<F>(0.25f);
     }
-    const F det = a2 * b2 - ab * ab;
-    const auto valid = (det > Splat<F>(1e-3f)) & (lane <= Splat<F>(static_cast<float>(last)));
-    const F inv = valid ? Splat<F>(1.0f) / det : Splat<F>(0.0f);
+    F inv;
+    if (in.n == kTableTexels) {
+        inv = Load<F>(four ? &table.four[i][j][first] : &table.three[i][first]);
+    } else {
+        const F det = a2 * b2 - ab * ab;
+        inv = det > Splat<F>(1e-3f) ? Splat<F>(1.0f) / det : Splat<F>(0.0f);
+    }
+    const auto valid = (inv > Splat<F>(0.0f)) & (lane <= Splat<F>(static_cast<float>(last)));
 
     Scored<F, I> s;
     F error = Splat<F>(0.0f);
@@ -121,7 +169,8 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
         if constexpr (kRough) {
             // The least-squares fit removes (ax^2 b2 - 2 ax bx ab + bx^2 a2) / det
             // from the channel's sum of squares; the division waits for the end.
-            error = error + Splat<F>(in.weight[ch]) * (ax * ax * b2 + bx * (bx * a2 - Splat<F>(2.0f) * ax * ab));
+            const F e = ax * ax * b2 + bx * (bx * a2 - Splat<F>(2.0f) * ax * ab);
+            error = error + (kUnit ? e : Splat<F>(in.weight[ch]) * e);
             s.codeA[ch] = s.codeB[ch] = I{};
             continue;
         }
@@ -129,7 +178,7 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
         Quantise<F, I>((ax * b2 - bx * ab) * inv, ch == 1, s.codeA[ch], qa);
         Quantise<F, I>((bx * a2 - ax * ab) * inv, ch == 1, s.codeB[ch], qb);
         const F e = qa * qa * a2 + qb * qb * b2 + Splat<F>(2.0f) * (qa * qb * ab - qa * ax - qb * bx);
-        error = error + Splat<F>(in.weight[ch]) * e;
+        error = error + (kUnit ? e : Splat<F>(in.weight[ch]) * e);
     }
     if constexpr (kRough)
         error = Splat<F>(0.0f) - error * inv;
@@ -141,8 +190,9 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
 // the end.  Ties go to the first split in (i, j, k) order, whatever the
 // width: a lane replaces its best only when strictly better, and the merge
 // prefers the smallest split among equal errors.
-template <class F, class I, bool kRough>
-DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
+template <class F, class I, bool kRough, bool kUnit>
+DXT_INLINE ClusterResult Search(const ClusterInput& in, const InverseTable& table, bool four, const int lo[3],
+                                const int hi[3])
 {
     constexpr int kLanes = Lanes<F>;
     const int n = in.n;
@@ -166,13 +216,13 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[
         const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
         if (!four) {
             for (int j = jFirst; j <= jLast; j += kLanes)
-                keep(ScoreLanes<F, I, kRough>(in, false, i, 0, j, jLast), i, 0, j);
+                keep(ScoreLanes<F, I, kRough, kUnit>(in, table, false, i, 0, j, jLast), i, 0, j);
             continue;
         }
         for (int j = jFirst; j <= jLast; ++j) {
             const int kFirst = std::max(lo[2], j), kLast = std::min(hi[2], n);
             for (int k = kFirst; k <= kLast; k += kLanes)
-                keep(ScoreLanes<F, I, kRough>(in, true, i, j, k, kLast), i, j, k);
+                keep(ScoreLanes<F, I, kRough, kUnit>(in, table, true, i, j, k, kLast), i, j, k);
         }
     }
     ClusterResult best;
@@ -197,16 +247,27 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[
     return best;
 }
 
+template <class F, class I>
+DXT_INLINE ClusterResult SearchAny(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
+{
+    // Unit weights multiply by 1, which changes nothing: skip it.
+    const bool unit = in.weight[0] == 1.0f && in.weight[1] == 1.0f && in.weight[2] == 1.0f;
+    const InverseTable& table = GetInverseTable();
+    if (unit)
+        return rough ? Search<F, I, true, true>(in, table, four, lo, hi) : Search<F, I, false, true>(in, table, four, lo, hi);
+    return rough ? Search<F, I, true, false>(in, table, four, lo, hi) : Search<F, I, false, false>(in, table, four, lo, hi);
+}
+
 ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
 {
-    return rough ? Search<F4, I4, true>(in, four, lo, hi) : Search<F4, I4, false>(in, four, lo, hi);
+    return SearchAny<F4, I4>(in, four, lo, hi, rough);
 }
 
 #if defined(__x86_64__)
 __attribute__((target("avx2"))) ClusterResult SearchWide(const ClusterInput& in, bool four, const int lo[3],
                                                          const int hi[3], bool rough)
 {
-    return rough ? Search<F8, I8, true>(in, four, lo, hi) : Search<F8, I8, false>(in, four, lo, hi);
+    return SearchAny<F8, I8>(in, four, lo, hi, rough);
 }
 #endif
 
