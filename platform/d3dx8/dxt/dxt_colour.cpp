@@ -14,6 +14,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace dxt::detail {
 
 namespace {
@@ -27,6 +31,25 @@ struct Candidate {
 
 typedef float V4 __attribute__((vector_size(16)));
 typedef std::int32_t I4 __attribute__((vector_size(16)));
+
+inline V4 LoadV4(const float* p)
+{
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline V4 SplatV4(float v) { return V4{v, v, v, v}; }
+
+// Set bits of a 16-bit mask (without relying on a popcount instruction,
+// which baseline x86-64 lacks).
+inline int CountBits(unsigned v)
+{
+    v = v - ((v >> 1) & 0x5555u);
+    v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
+    v = (v + (v >> 4)) & 0x0F0Fu;
+    return static_cast<int>((v + (v >> 8)) & 0x1Fu);
+}
 
 struct Endpoints {
     float a[3], b[3];
@@ -66,13 +89,15 @@ private:
     // read, and clearing them showed up in profiles.
     ColourSet set_;
     int n_ = 0;            // active texels
-    int x_[16][3];         // their colours
+    int first_ = 0;        // the first of them
     // All 16 texels by channel, those that do not count as zero, and a
-    // 1/0 flag per texel: the refits' dot products read these.
+    // 1/0 flag per texel: the sums and dot products read these.
     alignas(16) float xs_[3][16];
     alignas(16) float on_[16];
     float xsum_[3];
-    float proj_[16];       // their projections onto the axis, less the mean's
+    // Projections onto the axis, less the mean's; +inf for texels that do
+    // not count, so that they sort last.
+    alignas(16) float proj_[16];
     float scale_[3]{};     // square roots of the channel weights
     float weight_[3]{};    // the channel weights themselves
     float mean_[3]{};
@@ -103,19 +128,14 @@ private:
 ColourEncoder::ColourEncoder(const ColourRequest& request)
     : request_(request), kernels_(ActiveKernels()), tables_(GetTables())
 {
-    int first = -1;
-    for (int i = 0; i < 16; ++i)
-        if (request.active >> i & 1) {
-            first = first < 0 ? i : first;
-            for (int ch = 0; ch < 3; ++ch)
-                x_[n_][ch] = request.rgba[4 * i + ch];
-            ++n_;
-        }
+    const unsigned active = request.active;
+    n_ = CountBits(active);
+    first_ = active ? __builtin_ctz(active) : 0;
     // Texels that do not count take the colour of one that does, so that
     // they cannot disturb the kernels, and are masked out of the error.
     for (int i = 0; i < 16; ++i) {
-        const bool on = request.active >> i & 1;
-        const std::uint8_t* p = request.rgba + 4 * (on || first < 0 ? i : first);
+        const bool on = active >> i & 1;
+        const std::uint8_t* p = request.rgba + 4 * (on ? i : first_);
         set_.rg[2 * i] = p[0];
         set_.rg[2 * i + 1] = p[1];
         set_.bz[2 * i] = p[2];
@@ -125,11 +145,12 @@ ColourEncoder::ColourEncoder(const ColourRequest& request)
         for (int ch = 0; ch < 3; ++ch)
             xs_[ch][i] = on ? request.rgba[4 * i + ch] : 0.0f;
     }
+    // Whole numbers below 2^24: the sums are exact in any order.
     for (int ch = 0; ch < 3; ++ch) {
-        int total = 0;
-        for (int k = 0; k < n_; ++k)
-            total += x_[k][ch];
-        xsum_[ch] = static_cast<float>(total);
+        V4 sum = {};
+        for (int g = 0; g < 4; ++g)
+            sum += LoadV4(xs_[ch] + 4 * g);
+        xsum_[ch] = (sum[0] + sum[1]) + (sum[2] + sum[3]);
     }
     const float* w = request.weights;
     const float wmax = std::max({w[0], w[1], w[2], 0.0f});
@@ -183,30 +204,24 @@ Candidate ColourEncoder::EvaluateEnds(const Endpoints& ends, bool four) const
 // extreme projections onto the principal axis.
 void ColourEncoder::Principal(Endpoints& ends)
 {
-    // Sums in integers (exact), centred once at the end.
-    int sum[3] = {0, 0, 0}, prod[6] = {0, 0, 0, 0, 0, 0};
-    for (int i = 0; i < n_; ++i) {
-        const int r = x_[i][0], g = x_[i][1], b = x_[i][2];
-        sum[0] += r;
-        sum[1] += g;
-        sum[2] += b;
-        prod[0] += r * r;
-        prod[1] += r * g;
-        prod[2] += r * b;
-        prod[3] += g * g;
-        prod[4] += g * b;
-        prod[5] += b * b;
+    // Sums of whole numbers below 2^24 (exact), centred once at the end;
+    // texels that do not count are zero and add nothing.
+    static const int kPair[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
+    V4 prodV[6] = {};
+    for (int g = 0; g < 4; ++g) {
+        const V4 x[3] = {LoadV4(xs_[0] + 4 * g), LoadV4(xs_[1] + 4 * g), LoadV4(xs_[2] + 4 * g)};
+        for (int e = 0; e < 6; ++e)
+            prodV[e] += x[kPair[e][0]] * x[kPair[e][1]];
     }
     const float invN = 1.0f / static_cast<float>(n_);
     float mean[3];
     for (int ch = 0; ch < 3; ++ch)
-        mean[ch] = static_cast<float>(sum[ch]) * invN;
-    static const int kPair[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
+        mean[ch] = xsum_[ch] * invN;
     float cov[6];
     for (int e = 0; e < 6; ++e) {
         const int a = kPair[e][0], b = kPair[e][1];
-        cov[e] = (static_cast<float>(prod[e]) - static_cast<float>(sum[a]) * static_cast<float>(sum[b]) * invN) *
-                 scale_[a] * scale_[b];
+        const float prod = (prodV[e][0] + prodV[e][1]) + (prodV[e][2] + prodV[e][3]);
+        cov[e] = (prod - xsum_[a] * xsum_[b] * invN) * scale_[a] * scale_[b];
     }
     // Start from the row of the largest diagonal term: never orthogonal to
     // the principal axis unless the covariance is degenerate.
@@ -258,12 +273,20 @@ void ColourEncoder::Principal(Endpoints& ends)
         mean_[ch] = mean[ch];
         axis_[ch] = axis[ch] * scale_[ch];
     }
-    float lo = 0, hi = 0;
-    for (int i = 0; i < n_; ++i) {
-        proj_[i] = (x_[i][0] - mean[0]) * axis_[0] + (x_[i][1] - mean[1]) * axis_[1] + (x_[i][2] - mean[2]) * axis_[2];
-        lo = std::min(lo, proj_[i]);
-        hi = std::max(hi, proj_[i]);
+    V4 low = {}, high = {};
+    const V4 inf = {__builtin_inff(), __builtin_inff(), __builtin_inff(), __builtin_inff()};
+    for (int g = 0; g < 4; ++g) {
+        V4 t = {};
+        for (int ch = 0; ch < 3; ++ch)
+            t += (LoadV4(xs_[ch] + 4 * g) - SplatV4(mean[ch])) * SplatV4(axis_[ch]);
+        const I4 on = LoadV4(on_ + 4 * g) > V4{};
+        low = on & (t < low) ? t : low;
+        high = on & (t > high) ? t : high;
+        t = on ? t : inf;
+        std::memcpy(proj_ + 4 * g, &t, sizeof t);
     }
+    const float lo = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
+    const float hi = std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
     const float invLen2 = 1.0f / len2;
     for (int ch = 0; ch < 3; ++ch) {
         ends.a[ch] = mean[ch] + hi * invLen2 * dir[ch];
@@ -397,42 +420,58 @@ Candidate ColourEncoder::Refine(Candidate c, int rounds) const
     return c;
 }
 
+// Bit l of the result is set where lane l of the mask is.
+inline unsigned LaneBits(I4 mask)
+{
+#if defined(__SSE2__)
+    __m128 m;
+    std::memcpy(&m, &mask, sizeof m);
+    return static_cast<unsigned>(_mm_movemask_ps(m));
+#else
+    return (mask[0] & 1) | (mask[1] & 2) | (mask[2] & 4) | (mask[3] & 8);
+#endif
+}
+
+// Bit i of the result is set where proj[i] < v, or == v (lanes selected by
+// `equalLanes` only).
+inline unsigned BelowBits(const float* t, float v, unsigned equalLanes)
+{
+    const V4 vv = SplatV4(v);
+    unsigned less = 0, equal = 0;
+    for (int g = 0; g < 4; ++g) {
+        const V4 tv = LoadV4(t + 4 * g);
+        less |= LaneBits(tv < vv) << (4 * g);
+        equal |= LaneBits(tv == vv) << (4 * g);
+    }
+    return less | (equal & equalLanes);
+}
+
 void ColourEncoder::SortAlongAxis()
 {
-    const float* t = proj_;
     // Each texel's place is the number of texels before it in a stable
     // order: smaller projections, and equal ones of lower texel number.
     // Counting without branches beats a comparison sort here, whose
-    // branches the processor cannot predict.  Slots past n_ hold +inf and
-    // count for no texel.
-    alignas(16) float padded[16];
-    for (int i = 0; i < 16; ++i)
-        padded[i] = i < n_ ? t[i] : __builtin_inff();
-    V4 tv[4];
-    std::memcpy(tv, padded, sizeof tv);
-    static const I4 kTexel[4] = {{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, 10, 11}, {12, 13, 14, 15}};
+    // branches the processor cannot predict.  Texels that do not count
+    // project to +inf and take the places past n_.
     int order[16];
-    for (int i = 0; i < n_; ++i) {
-        const float ti = padded[i];
-        const V4 tiv = {ti, ti, ti, ti};
-        const I4 iv = {i, i, i, i};
-        I4 count = {0, 0, 0, 0};
-        for (int g = 0; g < 4; ++g)
-            count += (tv[g] < tiv) | ((tv[g] == tiv) & (kTexel[g] < iv));
-        order[-((count[0] + count[1]) + (count[2] + count[3]))] = i;
+    unsigned active = request_.active;
+    while (active) {
+        const int i = __builtin_ctz(active);
+        active &= active - 1;
+        order[CountBits(BelowBits(proj_, proj_[i], (1u << i) - 1))] = i;
     }
     cluster_.n = n_;
     for (int ch = 0; ch < 3; ++ch) {
         float sum = 0;
         cluster_.prefix[ch][0] = 0;
         for (int k = 0; k < n_; ++k)
-            cluster_.prefix[ch][k + 1] = sum += static_cast<float>(x_[order[k]][ch]);
+            cluster_.prefix[ch][k + 1] = sum += xs_[ch][order[k]];
         for (int k = n_ + 1; k < 24; ++k)
             cluster_.prefix[ch][k] = sum;
         cluster_.weight[ch] = weight_[ch];
     }
     for (int k = 0; k < n_; ++k)
-        sortedT_[k] = t[order[k]];
+        sortedT_[k] = proj_[order[k]];
 }
 
 // The split the axis suggests: texels change index where their
@@ -441,12 +480,7 @@ void ColourEncoder::SortAlongAxis()
 void ColourEncoder::StartSplit(bool four, int split[3]) const
 {
     const float lo = sortedT_[0], range = sortedT_[n_ - 1] - sortedT_[0];
-    auto countBelow = [&](float f) {
-        int c = 0;
-        while (c < n_ && sortedT_[c] < lo + f * range)
-            ++c;
-        return c;
-    };
+    auto countBelow = [&](float f) { return CountBits(BelowBits(proj_, lo + f * range, 0)); };
     split[0] = countBelow(four ? 1.0f / 6 : 0.25f);
     split[1] = countBelow(four ? 0.5f : 0.75f);
     split[2] = four ? countBelow(5.0f / 6) : split[1];
@@ -551,12 +585,12 @@ void ColourEncoder::Encode(std::uint8_t block[8])
 {
     const bool threeOnly = request_.dxt1 && request_.transparent != 0;
     if (n_ > 0) {
+        // Inactive texels carry the first active one's colour.
         bool single = true;
-        for (int i = 1; i < n_ && single; ++i)
-            single = x_[i][0] == x_[0][0] && x_[i][1] == x_[0][1] && x_[i][2] == x_[0][2];
+        for (int i = 0; i < 32 && single; ++i)
+            single = set_.rg[i] == set_.rg[2 * first_ + (i & 1)] && set_.bz[i] == set_.bz[2 * first_ + (i & 1)];
         if (single) {
-            const std::uint8_t rgb[3] = {static_cast<std::uint8_t>(x_[0][0]), static_cast<std::uint8_t>(x_[0][1]),
-                                         static_cast<std::uint8_t>(x_[0][2])};
+            const std::uint8_t* rgb = request_.rgba + 4 * first_;
             SingleColour(rgb, threeOnly);
         } else {
             Endpoints ends;
