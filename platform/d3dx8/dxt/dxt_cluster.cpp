@@ -87,52 +87,103 @@ struct Scored {
 // Scores the splits whose lane-varying boundary runs from `first` on.
 // 4-colour: boundaries (i, j, lane); 3-colour: (i, lane).  Lanes past
 // `last` are marked invalid.
-// For blocks of 16 texels: 1 / det of every split, computed exactly as
-// ScoreLanes does, 0 where the split has no two distinct endpoints, and
-// rows padded so that a vector load past the last split stays inside.
-struct InverseTable {
-    alignas(32) float four[17][17][24];
-    alignas(32) float three[17][24];
+// For blocks of 16 texels the rough score needs no division: with
+// X = 3 ax and Y = 3 bx per channel, the fit removes
+// X^2 B + Y (Y A - X C) from the channel's sum of squares, where A, B and C
+// depend on the split alone.  They are tabled per split, NaN where the
+// split has no two distinct endpoints (so that it never wins), and rows are
+// padded so that a vector load past the last split stays inside.
+struct RoughRow {
+    alignas(32) float a[24], b[24], c[24];
+};
+
+struct RoughTable {
+    RoughRow four[17][17];  // [i][j], lanes k
+    RoughRow three[17];     // [i], lanes j
 };
 
 constexpr int kTableTexels = 16;
 
-float InverseDet(float a2, float b2, float ab)
+// `squares`: X^2 / ax^2, 9 for the 4-colour mode, 4 for the 3-colour one
+// (X = P[i] + P[k] = 2 ax there).
+void SetRough(RoughRow& row, int lane, float a2, float b2, float ab, float squares)
 {
     const float det = a2 * b2 - ab * ab;
-    return det > 1e-3f ? 1.0f / det : 0.0f;
+    if (!(det > 1e-3f))
+        return;
+    const float scale = 1.0f / (squares * det);
+    row.a[lane] = a2 * scale;
+    row.b[lane] = b2 * scale;
+    row.c[lane] = 2.0f * ab * scale;
 }
 
-const InverseTable& GetInverseTable()
+const RoughTable& GetRoughTable()
 {
-    static const InverseTable table = [] {
-        InverseTable t{};
+    static const RoughTable* const table = [] {
+        auto* t = new RoughTable;
+        const float nan = __builtin_nanf("");
+        auto clear = [&](RoughRow& row) {
+            for (int l = 0; l < 24; ++l)
+                row.a[l] = row.b[l] = row.c[l] = nan;
+        };
         const float n = static_cast<float>(kTableTexels);
         for (int i = 0; i <= kTableTexels; ++i) {
             const float fi = static_cast<float>(i);
+            clear(t->three[i]);
             for (int k = i; k <= kTableTexels; ++k) {
                 const float fk = static_cast<float>(k);
-                t.three[i][k] = InverseDet((3 * fi + fk) * 0.25f, n - (fi + fk * 3.0f) * 0.25f, (fk - fi) * 0.25f);
+                SetRough(t->three[i], k, (3 * fi + fk) * 0.25f, n - (fi + fk * 3.0f) * 0.25f, (fk - fi) * 0.25f, 4.0f);
             }
-            for (int j = i; j <= kTableTexels; ++j) {
+            for (int j = 0; j <= kTableTexels; ++j) {
+                clear(t->four[i][j]);
                 const float fj = static_cast<float>(j);
-                for (int k = j; k <= kTableTexels; ++k) {
+                for (int k = j; j >= i && k <= kTableTexels; ++k) {
                     const float fk = static_cast<float>(k);
-                    t.four[i][j][k] = InverseDet((5 * fi + 3 * fj + fk) * (1.0f / 9.0f),
-                                                 n - (fi + 3 * fj + fk * 5.0f) * (1.0f / 9.0f),
-                                                 (fk - fi) * (2.0f / 9.0f));
+                    SetRough(t->four[i][j], k, (5 * fi + 3 * fj + fk) * (1.0f / 9.0f),
+                             n - (fi + 3 * fj + fk * 5.0f) * (1.0f / 9.0f), (fk - fi) * (2.0f / 9.0f), 9.0f);
                 }
             }
         }
         return t;
     }();
-    return table;
+    return *table;
+}
+
+// The rough score of 16-texel splits from the table: the same ranking as
+// ScoreLanes' rough mode, a third of the arithmetic.
+template <class F, class I, bool kUnit>
+DXT_INLINE Scored<F, I> ScoreRoughTabled(const ClusterInput& in, const RoughTable& table, bool four, int i, int j,
+                                         int first, int last)
+{
+    const RoughRow& row = four ? table.four[i][j] : table.three[i];
+    const F a = Load<F>(row.a + first), b = Load<F>(row.b + first), c = Load<F>(row.c + first);
+    F gain = Splat<F>(0.0f);
+    for (int ch = 0; ch < 3; ++ch) {
+        const float* p = in.prefix[ch];
+        // 4-colour: X = P[i] + P[j] + P[k], Y = 3 P[n] - X;
+        // 3-colour: X = P[i] + P[k], Y = 2 P[n] - X.
+        const F x = Splat<F>(four ? p[i] + p[j] : p[i]) + Load<F>(p + first);
+        const F y = Splat<F>((four ? 3.0f : 2.0f) * p[kTableTexels]) - x;
+        const F e = x * x * b + y * (y * a - x * c);
+        gain = gain + (kUnit ? e : Splat<F>(in.weight[ch]) * e);
+    }
+    F lane;
+    for (int l = 0; l < Lanes<F>; ++l)
+        lane[l] = static_cast<float>(first + l);
+    Scored<F, I> s;
+    s.error = lane <= Splat<F>(static_cast<float>(last)) ? Splat<F>(0.0f) - gain : Splat<F>(kInvalid);
+    for (int ch = 0; ch < 3; ++ch)
+        s.codeA[ch] = s.codeB[ch] = I{};
+    return s;
 }
 
 template <class F, class I, bool kRough, bool kUnit>
-DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, const InverseTable& table, bool four, int i, int j,
+DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, const RoughTable& table, bool four, int i, int j,
                                    int first, int last)
 {
+    if constexpr (kRough)
+        if (in.n == kTableTexels)
+            return ScoreRoughTabled<F, I, kUnit>(in, table, four, i, j, first, last);
     F lane;
     for (int l = 0; l < Lanes<F>; ++l)
         lane[l] = static_cast<float>(first + l);
@@ -147,14 +198,9 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, const InverseTable& t
         b2 = Splat<F>(n) - (Splat<F>(fi) + lane * Splat<F>(3.0f)) * Splat<F>(0.25f);
         ab = (lane - Splat<F>(fi)) * Splat<F>(0.25f);
     }
-    F inv;
-    if (in.n == kTableTexels) {
-        inv = Load<F>(four ? &table.four[i][j][first] : &table.three[i][first]);
-    } else {
-        const F det = a2 * b2 - ab * ab;
-        inv = det > Splat<F>(1e-3f) ? Splat<F>(1.0f) / det : Splat<F>(0.0f);
-    }
-    const auto valid = (inv > Splat<F>(0.0f)) & (lane <= Splat<F>(static_cast<float>(last)));
+    const F det = a2 * b2 - ab * ab;
+    const auto valid = (det > Splat<F>(1e-3f)) & (lane <= Splat<F>(static_cast<float>(last)));
+    const F inv = valid ? Splat<F>(1.0f) / det : Splat<F>(0.0f);
 
     Scored<F, I> s;
     F error = Splat<F>(0.0f);
@@ -191,7 +237,7 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, const InverseTable& t
 // width: a lane replaces its best only when strictly better, and the merge
 // prefers the smallest split among equal errors.
 template <class F, class I, bool kRough, bool kUnit>
-DXT_INLINE ClusterResult Search(const ClusterInput& in, const InverseTable& table, bool four, const int lo[3],
+DXT_INLINE ClusterResult Search(const ClusterInput& in, const RoughTable& table, bool four, const int lo[3],
                                 const int hi[3])
 {
     constexpr int kLanes = Lanes<F>;
@@ -252,7 +298,7 @@ DXT_INLINE ClusterResult SearchAny(const ClusterInput& in, bool four, const int 
 {
     // Unit weights multiply by 1, which changes nothing: skip it.
     const bool unit = in.weight[0] == 1.0f && in.weight[1] == 1.0f && in.weight[2] == 1.0f;
-    const InverseTable& table = GetInverseTable();
+    const RoughTable& table = GetRoughTable();
     if (unit)
         return rough ? Search<F, I, true, true>(in, table, four, lo, hi) : Search<F, I, false, true>(in, table, four, lo, hi);
     return rough ? Search<F, I, true, false>(in, table, four, lo, hi) : Search<F, I, false, false>(in, table, four, lo, hi);
