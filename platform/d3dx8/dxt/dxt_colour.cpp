@@ -133,17 +133,28 @@ ColourEncoder::ColourEncoder(const ColourRequest& request)
     first_ = active ? __builtin_ctz(active) : 0;
     // Texels that do not count take the colour of one that does, so that
     // they cannot disturb the kernels, and are masked out of the error.
-    for (int i = 0; i < 16; ++i) {
-        const bool on = active >> i & 1;
-        const std::uint8_t* p = request.rgba + 4 * (on ? i : first_);
-        set_.rg[2 * i] = p[0];
-        set_.rg[2 * i + 1] = p[1];
-        set_.bz[2 * i] = p[2];
-        set_.bz[2 * i + 1] = 0;
-        set_.mask[i] = on ? -1 : 0;
-        on_[i] = on ? 1.0f : 0.0f;
-        for (int ch = 0; ch < 3; ++ch)
-            xs_[ch][i] = on ? request.rgba[4 * i + ch] : 0.0f;
+    // Four texels at a time, each as one little-endian word R, G, B, A.
+    const std::int32_t firstWord = static_cast<std::int32_t>(LoadU32(request.rgba + 4 * first_));
+    const I4 firstV = {firstWord, firstWord, firstWord, firstWord};
+    const I4 byteMask = {0xFF, 0xFF, 0xFF, 0xFF};
+    for (int g = 0; g < 4; ++g) {
+        I4 word;
+        std::memcpy(&word, request.rgba + 16 * g, sizeof word);
+        const I4 bit = I4{1, 2, 4, 8} << (4 * g);
+        const I4 on = (bit & static_cast<std::int32_t>(active)) != 0;
+        const I4 used = on ? word : firstV;
+        // (r, g) and (b, 0) as pairs of 16-bit values.
+        const I4 rg = (used & byteMask) | ((used & (byteMask << 8)) << 8);
+        const I4 bz = (used >> 16) & byteMask;
+        std::memcpy(set_.rg + 8 * g, &rg, sizeof rg);
+        std::memcpy(set_.bz + 8 * g, &bz, sizeof bz);
+        std::memcpy(set_.mask + 4 * g, &on, sizeof on);
+        const V4 onF = on ? SplatV4(1.0f) : V4{};
+        std::memcpy(on_ + 4 * g, &onF, sizeof onF);
+        for (int ch = 0; ch < 3; ++ch) {
+            const V4 x = on ? __builtin_convertvector((word >> (8 * ch)) & byteMask, V4) : V4{};
+            std::memcpy(xs_[ch] + 4 * g, &x, sizeof x);
+        }
     }
     // Whole numbers below 2^24: the sums are exact in any order.
     for (int ch = 0; ch < 3; ++ch) {
