@@ -4,7 +4,9 @@ DDS writer on a folder of 1024x1024 terrain textures.
 
 DXT1 from PNG and DXT5 from TGA, full mip chains.  Reports wall time, the
 time ratio, peak resident memory and the PSNR of the top levels, every DDS
-file decoded by the same decoder (Pillow).
+file decoded by the same decoders: Pillow's, which rounds the interpolated
+colours and alphas down, and the project's (bench/dds_decode), which rounds
+them to nearest as the encoder assumes.
 
 Usage: bench/dirmode_bench.py <Mipforge binary> [--count N] [--work DIR]
 Needs: python3-pil, imagemagick, time, extremetuxracer-data (bench/install-corpus.sh).
@@ -63,14 +65,24 @@ def timed(cmd, cwd=None):
     return seconds, (int(rss.group(1)) / 1024.0 if rss else float("nan"))
 
 
-def psnr(sources, dds_dir, mode):
+def decode_dds(path, decoder, mode):
+    """The top level of a DDS file, decoded by Pillow (decoder None) or by
+    the project's dds_decode."""
+    if decoder is None:
+        return Image.open(path).convert(mode)
+    proc = subprocess.run([decoder, path], capture_output=True, check=True)
+    width, height = (int(v) for v in proc.stderr.split())
+    return Image.frombytes("RGBA", (width, height), proc.stdout).convert(mode)
+
+
+def psnr(sources, dds_dir, mode, decoder=None):
     """PSNR over all pixels of all top levels (RGB or RGBA)."""
     total = 0.0
     samples = 0
     for src in sources:
         name = os.path.splitext(os.path.basename(src))[0] + ".dds"
         a = Image.open(src).convert(mode)
-        b = Image.open(os.path.join(dds_dir, name)).convert(mode)
+        b = decode_dds(os.path.join(dds_dir, name), decoder, mode)
         if a.size != b.size:
             sys.exit("size mismatch for " + name)
         diff = ImageChops.difference(a, b)
@@ -104,8 +116,13 @@ def main():
     ap.add_argument("--count", type=int, default=12)
     ap.add_argument("--work", default="/tmp/mipforge-dirbench")
     ap.add_argument("--skip-cluster", action="store_true", help="leave out ImageMagick's slow cluster fit")
+    ap.add_argument("--decoder", help="the project's dds_decode (default: bench/dds_decode of the same build)")
     args = ap.parse_args()
     mipforge = os.path.abspath(args.mipforge)
+    decoder = args.decoder or os.path.join(os.path.dirname(os.path.dirname(mipforge)), "bench", "dds_decode")
+    if not os.access(decoder, os.X_OK):
+        sys.exit("no dds_decode at %s: build the bench targets (-DMIPFORGE_BENCH=ON) or pass --decoder" % decoder)
+    decoder = os.path.abspath(decoder)
     os.makedirs(args.work, exist_ok=True)
     png_dir, tga_dir = make_corpus(args.work, args.count)
     pngs = sorted(glob.glob(os.path.join(png_dir, "*.png")))
@@ -119,22 +136,24 @@ def main():
         out = os.path.join(args.work, "mipforge-" + ext)
         shutil.rmtree(out, ignore_errors=True)
         t_ours, rss = timed([mipforge, src_dir, ext, out], cwd=args.work)
-        p_ours = psnr(sources, out, mode)
         out_im = os.path.join(args.work, "im-" + ext)
         t_im, rss_im = run_imagemagick(sources, out_im, compression, False)
-        p_im = psnr(sources, out_im, mode)
-        rows.append((label, "Mipforge", t_ours, rss, p_ours, t_ours / t_im))
-        rows.append((label, "ImageMagick", t_im, rss_im, p_im, 1.0))
+        runs = [("Mipforge", out, t_ours, rss), ("ImageMagick", out_im, t_im, rss_im)]
         if not args.skip_cluster:
             out_cf = os.path.join(args.work, "imcf-" + ext)
             t_cf, rss_cf = run_imagemagick(sources, out_cf, compression, True)
-            rows.append((label, "ImageMagick cluster fit", t_cf, rss_cf, psnr(sources, out_cf, mode), t_cf / t_im))
+            runs.append(("ImageMagick cluster fit", out_cf, t_cf, rss_cf))
+        for tool, folder, t, peak in runs:
+            rows.append((label, tool, t, peak, psnr(sources, folder, mode), psnr(sources, folder, mode, decoder),
+                         t / t_im))
 
     print("%d images of 1024x1024 per row, full mip chains, %d cores" % (args.count, os.cpu_count()))
-    print("%-14s %-24s %9s %12s %9s %16s" % ("job", "tool", "time (s)", "peak RSS MiB", "PSNR dB", "time / IM default"))
-    for label, tool, t, rss, p, ratio in rows:
-        print("%-14s %-24s %9.2f %12.1f %9.2f %16.3f" % (label, tool, t, rss, p, ratio))
-
+    print("PSNR of the top levels as Pillow decodes them (thirds and sevenths rounded down) and as the")
+    print("project's decoder does (rounded to nearest)")
+    print("%-14s %-24s %9s %12s %12s %12s %16s" % ("job", "tool", "time (s)", "peak RSS MiB", "PSNR Pillow",
+                                                  "PSNR nearest", "time / IM default"))
+    for label, tool, t, rss, p_pillow, p_ours, ratio in rows:
+        print("%-14s %-24s %9.2f %12.1f %12.3f %12.3f %16.3f" % (label, tool, t, rss, p_pillow, p_ours, ratio))
 
 if __name__ == "__main__":
     main()

@@ -41,6 +41,69 @@ struct AlphaSearch {
         return e;
     }
 
+    // Least-squares endpoints for the indices the pair (a0, a1) gives,
+    // rounded, while that lowers the error: moves the endpoints inside the
+    // range of the texels, where the single steps below take too long to
+    // go.  Returns the best pair reached.
+    void Refit(int& a0, int& a1, bool eightValue, int rounds, AlphaIndexKernel indexKernel)
+    {
+        std::uint32_t current = Try(a0, a1);
+        for (int r = 0; r < rounds && current != 0; ++r) {
+            std::uint8_t palette[8];
+            AlphaPalette(a0, a1, palette);
+            const std::uint64_t bits = indexKernel(alpha, palette);
+            // Each entry's weight on a0, in 1/35 (7 * 5); entries 6 and 7 of
+            // the 6-value mode are the fixed 0 and 255 and do not count.
+            double s00 = 0, s01 = 0, s11 = 0, sx0 = 0, sx1 = 0;
+            for (int i = 0; i < 16; ++i) {
+                if (!mask[i])
+                    continue;
+                const int index = static_cast<int>(bits >> (3 * i) & 7);
+                double w;
+                if (index == 0)
+                    w = 1;
+                else if (index == 1)
+                    w = 0;
+                else if (eightValue)
+                    w = (8 - index) / 7.0;
+                else if (index <= 5)
+                    w = (6 - index) / 5.0;
+                else
+                    continue;
+                const double x = alpha[i];
+                s00 += w * w;
+                s01 += w * (1 - w);
+                s11 += (1 - w) * (1 - w);
+                sx0 += w * x;
+                sx1 += (1 - w) * x;
+            }
+            const double det = s00 * s11 - s01 * s01;
+            if (!(det > 1e-9))
+                break;
+            int n0 = static_cast<int>(std::clamp((sx0 * s11 - sx1 * s01) / det, 0.0, 255.0) + 0.5);
+            int n1 = static_cast<int>(std::clamp((sx1 * s00 - sx0 * s01) / det, 0.0, 255.0) + 0.5);
+            // Keep the mode: the 8-value one needs a0 > a1.
+            if (eightValue && n0 <= n1) {
+                if (n0 == n1 && n0 < 255)
+                    ++n0;
+                else if (n0 == n1)
+                    --n1;
+                else
+                    std::swap(n0, n1);
+            }
+            if (!eightValue && n0 > n1)
+                std::swap(n0, n1);
+            if (n0 == a0 && n1 == a1)
+                break;
+            const std::uint32_t e = Try(n0, n1);
+            if (e >= current)
+                break;
+            current = e;
+            a0 = n0;
+            a1 = n1;
+        }
+    }
+
     // Walks each endpoint by single steps while that lowers the error.  The
     // mode is kept: the 8-value mode needs a0 > a1, the 6-value a0 <= a1.
     void Descend(int a0, int a1, bool eightValue, int maxSteps)
@@ -97,14 +160,22 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
         search.bestA0 = search.bestA1 = lo > hi ? 0 : lo;
     } else {
         const int steps = quality == Quality::Fast ? 0 : quality == Quality::Normal ? 4 : 64;
-        search.Descend(hi, lo, true, steps);
+        const int rounds = quality == Quality::Fast ? 0 : 4;
+        const AlphaIndexKernel indexKernel = ActiveKernels().alphaIndices;
+        int a0 = hi, a1 = lo;
+        search.Refit(a0, a1, true, rounds, indexKernel);
+        search.Descend(a0, a1, true, steps);
         if (search.bestError != 0) {
             // The 6-value mode spends its endpoints on the texels between the
             // exact 0 and 255 entries.
-            if (innerLo > innerHi)
+            if (innerLo > innerHi) {
                 search.Try(0, 0);
-            else
-                search.Descend(innerLo, innerHi, false, steps);
+            } else {
+                a0 = innerLo;
+                a1 = innerHi;
+                search.Refit(a0, a1, false, rounds, indexKernel);
+                search.Descend(a0, a1, false, steps);
+            }
         }
         if (quality == Quality::Highest && search.bestError != 0) {
             // A wider look around the extremes for both modes.
