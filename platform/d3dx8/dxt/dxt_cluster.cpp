@@ -38,10 +38,23 @@ constexpr int Lanes = static_cast<int>(sizeof(F) / sizeof(float));
 template <class F>
 DXT_INLINE F Splat(float v)
 {
-    F r;
-    for (int l = 0; l < Lanes<F>; ++l)
-        r[l] = v;
-    return r;
+    // One lane set and shuffled out: GCC builds an initialiser list lane by
+    // lane, but turns the shuffle into a single broadcast.
+    const F one = {v};
+    if constexpr (Lanes<F> == 4)
+        return __builtin_shufflevector(one, one, 0, 0, 0, 0);
+    else
+        return __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
+}
+
+// 0, 1, 2, ... across the lanes.
+template <class F>
+DXT_INLINE F Ramp()
+{
+    if constexpr (Lanes<F> == 4)
+        return F{0, 1, 2, 3};
+    else
+        return F{0, 1, 2, 3, 4, 5, 6, 7};
 }
 
 template <class F>
@@ -84,9 +97,6 @@ struct Scored {
     I codeA[3], codeB[3];
 };
 
-// Scores the splits whose lane-varying boundary runs from `first` on.
-// 4-colour: boundaries (i, j, lane); 3-colour: (i, lane).  Lanes past
-// `last` are marked invalid.
 // For blocks of 16 texels the rough score needs no division: with
 // X = 3 ax and Y = 3 bx per channel, the fit removes
 // X^2 B + Y (Y A - X C) from the channel's sum of squares, where A, B and C
@@ -149,44 +159,13 @@ const RoughTable& GetRoughTable()
     return *table;
 }
 
-// The rough score of 16-texel splits from the table: the same ranking as
-// ScoreLanes' rough mode, a third of the arithmetic.
-template <class F, class I, bool kUnit>
-DXT_INLINE Scored<F, I> ScoreRoughTabled(const ClusterInput& in, const RoughTable& table, bool four, int i, int j,
-                                         int first, int last)
-{
-    const RoughRow& row = four ? table.four[i][j] : table.three[i];
-    const F a = Load<F>(row.a + first), b = Load<F>(row.b + first), c = Load<F>(row.c + first);
-    F gain = Splat<F>(0.0f);
-    for (int ch = 0; ch < 3; ++ch) {
-        const float* p = in.prefix[ch];
-        // 4-colour: X = P[i] + P[j] + P[k], Y = 3 P[n] - X;
-        // 3-colour: X = P[i] + P[k], Y = 2 P[n] - X.
-        const F x = Splat<F>(four ? p[i] + p[j] : p[i]) + Load<F>(p + first);
-        const F y = Splat<F>((four ? 3.0f : 2.0f) * p[kTableTexels]) - x;
-        const F e = x * x * b + y * (y * a - x * c);
-        gain = gain + (kUnit ? e : Splat<F>(in.weight[ch]) * e);
-    }
-    F lane;
-    for (int l = 0; l < Lanes<F>; ++l)
-        lane[l] = static_cast<float>(first + l);
-    Scored<F, I> s;
-    s.error = lane <= Splat<F>(static_cast<float>(last)) ? Splat<F>(0.0f) - gain : Splat<F>(kInvalid);
-    for (int ch = 0; ch < 3; ++ch)
-        s.codeA[ch] = s.codeB[ch] = I{};
-    return s;
-}
-
+// Scores the splits whose lane-varying boundary runs from `first` on.
+// 4-colour: boundaries (i, j, lane); 3-colour: (i, lane).  Lanes past
+// `last` are marked invalid.
 template <class F, class I, bool kRough, bool kUnit>
-DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, const RoughTable& table, bool four, int i, int j,
-                                   int first, int last)
+DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int j, int first, int last)
 {
-    if constexpr (kRough)
-        if (in.n == kTableTexels)
-            return ScoreRoughTabled<F, I, kUnit>(in, table, four, i, j, first, last);
-    F lane;
-    for (int l = 0; l < Lanes<F>; ++l)
-        lane[l] = static_cast<float>(first + l);
+    const F lane = Ramp<F>() + static_cast<float>(first);
     const float fi = static_cast<float>(i), fj = static_cast<float>(j), n = static_cast<float>(in.n);
     F a2, b2, ab;
     if (four) {
@@ -232,21 +211,98 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, const RoughTable& tab
     return s;
 }
 
+// Merges the lanes' bests: the lowest error, the first split among equals.
+template <class F, class I>
+DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I bestA[3], const I bestB[3], bool four)
+{
+    // Without branches: which lane wins depends on the data, and a
+    // mispredicted branch per lane costs more than the vector work.
+    ClusterResult best;
+    const float lowest = HorizontalMin(bestError);
+    best.error = kInvalid;
+    if (!(lowest < kInvalid))
+        return best;
+    best.error = lowest;
+    const I tied = bestError == Splat<F>(lowest);
+    // Keys are below 2^21, exact as floats; lanes not tied get 2^24 - 1.
+    const I tiedKey = tied ? bestKey : I{} + 0xFFFFFF;
+    const float first = HorizontalMin(__builtin_convertvector(tiedKey, F));
+    const I at = __builtin_convertvector(tiedKey, F) == Splat<F>(first);
+    int pick = 0;
+    for (int l = Lanes<F> - 1; l >= 0; --l)
+        pick = at[l] ? l : pick;
+    const int key = bestKey[pick];
+    best.split[0] = key >> 16;
+    best.split[2] = key & 0xFF;
+    best.split[1] = four ? (key >> 8 & 0xFF) : best.split[2];
+    best.ends[0] = Pack565(bestA[0][pick], bestA[1][pick], bestA[2][pick]);
+    best.ends[1] = Pack565(bestB[0][pick], bestB[1][pick], bestB[2][pick]);
+    return best;
+}
+
+// The rough walk over whole blocks, from the table: the same ranking as
+// the rough mode of ScoreLanes (up to rounding), with everything that does
+// not change along a row or a call taken out of the inner loop.
+template <class F, class I, bool kUnit>
+DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTable& table, bool four,
+                                           const int lo[3], const int hi[3])
+{
+    constexpr int kLanes = Lanes<F>;
+    constexpr int n = kTableTexels;
+    const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
+    F total[3], weight[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        total[ch] = Splat<F>((four ? 3.0f : 2.0f) * in.prefix[ch][n]);
+        weight[ch] = Splat<F>(in.weight[ch]);
+    }
+    F bestError = Splat<F>(kInvalid);
+    I bestKey{};
+    auto scoreRow = [&](const RoughRow& row, const float head[3], int key, int first, int last) {
+        for (int k = first; k <= last; k += kLanes) {
+            const F a = Load<F>(row.a + k), b = Load<F>(row.b + k), c = Load<F>(row.c + k);
+            F gain = Splat<F>(0.0f);
+            for (int ch = 0; ch < 3; ++ch) {
+                const F x = Splat<F>(head[ch]) + Load<F>(in.prefix[ch] + k);
+                const F y = total[ch] - x;
+                const F e = x * x * b + y * (y * a - x * c);
+                gain = gain + (kUnit ? e : weight[ch] * e);
+            }
+            const I limit = I{} + (last - k);
+            const F error = laneIndex <= limit ? Splat<F>(0.0f) - gain : Splat<F>(kInvalid);
+            const I better = error < bestError;
+            bestError = better ? error : bestError;
+            bestKey = better ? laneIndex + (key | k) : bestKey;
+        }
+    };
+    for (int i = std::max(lo[0], 0); i <= std::min(hi[0], n); ++i) {
+        const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
+        if (!four) {
+            const float head[3] = {in.prefix[0][i], in.prefix[1][i], in.prefix[2][i]};
+            scoreRow(table.three[i], head, i << 16, jFirst, jLast);
+            continue;
+        }
+        for (int j = jFirst; j <= jLast; ++j) {
+            const float head[3] = {in.prefix[0][i] + in.prefix[0][j], in.prefix[1][i] + in.prefix[1][j],
+                                   in.prefix[2][i] + in.prefix[2][j]};
+            scoreRow(table.four[i][j], head, i << 16 | j << 8, std::max(lo[2], j), std::min(hi[2], n));
+        }
+    }
+    const I none[3] = {};
+    return Merge<F, I>(bestError, bestKey, none, none, four);
+}
+
 // Each lane keeps the best split it has seen; the lanes are merged once at
 // the end.  Ties go to the first split in (i, j, k) order, whatever the
 // width: a lane replaces its best only when strictly better, and the merge
 // prefers the smallest split among equal errors.
 template <class F, class I, bool kRough, bool kUnit>
-DXT_INLINE ClusterResult Search(const ClusterInput& in, const RoughTable& table, bool four, const int lo[3],
-                                const int hi[3])
+DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
 {
     constexpr int kLanes = Lanes<F>;
     const int n = in.n;
     F bestError = Splat<F>(kInvalid);
     I bestKey{}, bestA[3]{}, bestB[3]{};
-    I laneIndex;
-    for (int l = 0; l < kLanes; ++l)
-        laneIndex[l] = l;
+    const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
     auto keep = [&](const Scored<F, I>& s, int i, int j, int first) {
         const I better = s.error < bestError;
         bestError = better ? s.error : bestError;
@@ -262,35 +318,16 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, const RoughTable& table,
         const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
         if (!four) {
             for (int j = jFirst; j <= jLast; j += kLanes)
-                keep(ScoreLanes<F, I, kRough, kUnit>(in, table, false, i, 0, j, jLast), i, 0, j);
+                keep(ScoreLanes<F, I, kRough, kUnit>(in, false, i, 0, j, jLast), i, 0, j);
             continue;
         }
         for (int j = jFirst; j <= jLast; ++j) {
             const int kFirst = std::max(lo[2], j), kLast = std::min(hi[2], n);
             for (int k = kFirst; k <= kLast; k += kLanes)
-                keep(ScoreLanes<F, I, kRough, kUnit>(in, table, true, i, j, k, kLast), i, j, k);
+                keep(ScoreLanes<F, I, kRough, kUnit>(in, true, i, j, k, kLast), i, j, k);
         }
     }
-    ClusterResult best;
-    best.error = kInvalid;
-    int pick = -1;
-    for (int l = 0; l < kLanes; ++l) {
-        if (!(bestError[l] < kInvalid))
-            continue;
-        if (pick < 0 || bestError[l] < best.error || (bestError[l] == best.error && bestKey[l] < bestKey[pick])) {
-            pick = l;
-            best.error = bestError[l];
-        }
-    }
-    if (pick < 0)
-        return best;
-    const int key = bestKey[pick];
-    best.split[0] = key >> 16;
-    best.split[2] = key & 0xFF;
-    best.split[1] = four ? (key >> 8 & 0xFF) : best.split[2];
-    best.ends[0] = Pack565(bestA[0][pick], bestA[1][pick], bestA[2][pick]);
-    best.ends[1] = Pack565(bestB[0][pick], bestB[1][pick], bestB[2][pick]);
-    return best;
+    return Merge<F, I>(bestError, bestKey, bestA, bestB, four);
 }
 
 template <class F, class I>
@@ -299,9 +336,12 @@ DXT_INLINE ClusterResult SearchAny(const ClusterInput& in, bool four, const int 
     // Unit weights multiply by 1, which changes nothing: skip it.
     const bool unit = in.weight[0] == 1.0f && in.weight[1] == 1.0f && in.weight[2] == 1.0f;
     const RoughTable& table = GetRoughTable();
+    if (rough && in.n == kTableTexels)
+        return unit ? SearchRoughTabled<F, I, true>(in, table, four, lo, hi)
+                    : SearchRoughTabled<F, I, false>(in, table, four, lo, hi);
     if (unit)
-        return rough ? Search<F, I, true, true>(in, table, four, lo, hi) : Search<F, I, false, true>(in, table, four, lo, hi);
-    return rough ? Search<F, I, true, false>(in, table, four, lo, hi) : Search<F, I, false, false>(in, table, four, lo, hi);
+        return rough ? Search<F, I, true, true>(in, four, lo, hi) : Search<F, I, false, true>(in, four, lo, hi);
+    return rough ? Search<F, I, true, false>(in, four, lo, hi) : Search<F, I, false, false>(in, four, lo, hi);
 }
 
 ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
