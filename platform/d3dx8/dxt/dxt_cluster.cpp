@@ -3,8 +3,9 @@
 // endpoints.  The endpoints are rounded to the 5:6:5 grid before the split
 // is scored, so the score is what the block can really hold.
 //
-// A rough mode scores the unrounded least-squares fit instead, for walking
-// a wider box cheaply before the rounded score decides.
+// A rough mode scores the unrounded least-squares fit of the texels'
+// projections onto the axis instead, for walking a wider box cheaply before
+// the rounded score decides.
 //
 // Four splits (eight with AVX2) are scored at once in the compiler's
 // vector types, the last boundary varying across the lanes.  Every operation is an exactly
@@ -98,8 +99,8 @@ struct Scored {
 };
 
 // For blocks of 16 texels the rough score needs no division: with
-// X = 3 ax and Y = 3 bx per channel, the fit removes
-// X^2 B + Y (Y A - X C) from the channel's sum of squares, where A, B and C
+// X = 3 ax and Y = 3 bx of the projections, the fit removes
+// X^2 B + Y (Y A - X C) from their sum of squares, where A, B and C
 // depend on the split alone.  They are tabled per split, NaN where the
 // split has no two distinct endpoints (so that it never wins), and rows are
 // padded so that a vector load past the last split stays inside.
@@ -183,8 +184,9 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
 
     Scored<F, I> s;
     F error = Splat<F>(0.0f);
-    for (int ch = 0; ch < 3; ++ch) {
-        const float* p = in.prefix[ch];
+    // The rough mode fits the projections onto the axis, one "channel".
+    for (int ch = 0; ch < (kRough ? 1 : 3); ++ch) {
+        const float* p = kRough ? in.axis : in.prefix[ch];
         F ax;
         if (four)
             ax = (Splat<F>(p[i] + p[j]) + Load<F>(p + first)) * Splat<F>(1.0f / 3.0f);
@@ -193,11 +195,11 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
         const F bx = Splat<F>(p[in.n]) - ax;
         if constexpr (kRough) {
             // The least-squares fit removes (ax^2 b2 - 2 ax bx ab + bx^2 a2) / det
-            // from the channel's sum of squares; the division waits for the end.
-            const F e = ax * ax * b2 + bx * (bx * a2 - Splat<F>(2.0f) * ax * ab);
-            error = error + (kUnit ? e : Splat<F>(in.weight[ch]) * e);
-            s.codeA[ch] = s.codeB[ch] = I{};
-            continue;
+            // from the sum of squares; the division waits for the end.
+            error = ax * ax * b2 + bx * (bx * a2 - Splat<F>(2.0f) * ax * ab);
+            for (int c = 0; c < 3; ++c)
+                s.codeA[c] = s.codeB[c] = I{};
+            break;
         }
         F qa, qb;
         Quantise<F, I>((ax * b2 - bx * ab) * inv, ch == 1, s.codeA[ch], qa);
@@ -243,30 +245,22 @@ DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I bes
 // The rough walk over whole blocks, from the table: the same ranking as
 // the rough mode of ScoreLanes (up to rounding), with everything that does
 // not change along a row or a call taken out of the inner loop.
-template <class F, class I, bool kUnit>
+template <class F, class I>
 DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTable& table, bool four,
                                            const int lo[3], const int hi[3])
 {
     constexpr int kLanes = Lanes<F>;
     constexpr int n = kTableTexels;
     const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
-    F total[3], weight[3];
-    for (int ch = 0; ch < 3; ++ch) {
-        total[ch] = Splat<F>((four ? 3.0f : 2.0f) * in.prefix[ch][n]);
-        weight[ch] = Splat<F>(in.weight[ch]);
-    }
+    const F total = Splat<F>((four ? 3.0f : 2.0f) * in.axis[n]);
     F bestError = Splat<F>(kInvalid);
     I bestKey{};
-    auto scoreRow = [&](const RoughRow& row, const float head[3], int key, int first, int last) {
+    auto scoreRow = [&](const RoughRow& row, float head, int key, int first, int last) {
         for (int k = first; k <= last; k += kLanes) {
             const F a = Load<F>(row.a + k), b = Load<F>(row.b + k), c = Load<F>(row.c + k);
-            F gain = Splat<F>(0.0f);
-            for (int ch = 0; ch < 3; ++ch) {
-                const F x = Splat<F>(head[ch]) + Load<F>(in.prefix[ch] + k);
-                const F y = total[ch] - x;
-                const F e = x * x * b + y * (y * a - x * c);
-                gain = gain + (kUnit ? e : weight[ch] * e);
-            }
+            const F x = Splat<F>(head) + Load<F>(in.axis + k);
+            const F y = total - x;
+            const F gain = x * x * b + y * (y * a - x * c);
             const I limit = I{} + (last - k);
             const F error = laneIndex <= limit ? Splat<F>(0.0f) - gain : Splat<F>(kInvalid);
             const I better = error < bestError;
@@ -277,15 +271,12 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     for (int i = std::max(lo[0], 0); i <= std::min(hi[0], n); ++i) {
         const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
         if (!four) {
-            const float head[3] = {in.prefix[0][i], in.prefix[1][i], in.prefix[2][i]};
-            scoreRow(table.three[i], head, i << 16, jFirst, jLast);
+            scoreRow(table.three[i], in.axis[i], i << 16, jFirst, jLast);
             continue;
         }
-        for (int j = jFirst; j <= jLast; ++j) {
-            const float head[3] = {in.prefix[0][i] + in.prefix[0][j], in.prefix[1][i] + in.prefix[1][j],
-                                   in.prefix[2][i] + in.prefix[2][j]};
-            scoreRow(table.four[i][j], head, i << 16 | j << 8, std::max(lo[2], j), std::min(hi[2], n));
-        }
+        for (int j = jFirst; j <= jLast; ++j)
+            scoreRow(table.four[i][j], in.axis[i] + in.axis[j], i << 16 | j << 8, std::max(lo[2], j),
+                     std::min(hi[2], n));
     }
     const I none[3] = {};
     return Merge<F, I>(bestError, bestKey, none, none, four);
@@ -337,11 +328,10 @@ DXT_INLINE ClusterResult SearchAny(const ClusterInput& in, bool four, const int 
     const bool unit = in.weight[0] == 1.0f && in.weight[1] == 1.0f && in.weight[2] == 1.0f;
     const RoughTable& table = GetRoughTable();
     if (rough && in.n == kTableTexels)
-        return unit ? SearchRoughTabled<F, I, true>(in, table, four, lo, hi)
-                    : SearchRoughTabled<F, I, false>(in, table, four, lo, hi);
-    if (unit)
-        return rough ? Search<F, I, true, true>(in, four, lo, hi) : Search<F, I, false, true>(in, four, lo, hi);
-    return rough ? Search<F, I, true, false>(in, four, lo, hi) : Search<F, I, false, false>(in, four, lo, hi);
+        return SearchRoughTabled<F, I>(in, table, four, lo, hi);
+    if (rough)
+        return Search<F, I, true, true>(in, four, lo, hi);
+    return unit ? Search<F, I, false, true>(in, four, lo, hi) : Search<F, I, false, false>(in, four, lo, hi);
 }
 
 ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)

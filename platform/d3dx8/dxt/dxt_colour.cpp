@@ -481,8 +481,14 @@ void ColourEncoder::SortAlongAxis()
             cluster_.prefix[ch][k] = sum;
         cluster_.weight[ch] = weight_[ch];
     }
-    for (int k = 0; k < n_; ++k)
+    float sum = 0;
+    cluster_.axis[0] = 0;
+    for (int k = 0; k < n_; ++k) {
         sortedT_[k] = proj_[order[k]];
+        cluster_.axis[k + 1] = sum += sortedT_[k];
+    }
+    for (int k = n_ + 1; k < 24; ++k)
+        cluster_.axis[k] = sum;
 }
 
 // The split the axis suggests: texels change index where their

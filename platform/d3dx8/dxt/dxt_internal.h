@@ -127,6 +127,8 @@ struct ClusterInput {
     alignas(32) float prefix[3][24];  // per channel: sum of the first k texels (the
                                       // total past n, so vector loads stay in range)
     float weight[3];                  // channel weights of the error
+    // The texels' projections onto the principal axis, summed the same way.
+    alignas(32) float axis[24];
 };
 
 struct ClusterResult {
@@ -140,8 +142,10 @@ struct ClusterResult {
 // blends, [k, n) the second; in the 3-colour mode [i, j) takes the
 // midpoint and [j, n) the second endpoint.  error is 3e38 when the box
 // holds no split with two distinct endpoints.  `rough` ranks the splits by
-// the least-squares error of unrounded endpoints instead (cheaper; error is
-// then relative and may be negative, ends are not filled in).
+// the least-squares fit of unrounded endpoints to the projections onto the
+// axis instead: a third of the work, and along the axis is where the
+// splits differ (error is then relative and may be negative, ends are not
+// filled in).
 ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough = false);
 
 // ---------------------------------------------------------------------------
