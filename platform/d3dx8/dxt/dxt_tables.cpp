@@ -9,27 +9,45 @@ namespace {
 
 int Expand(int bits6, int code) { return bits6 ? Expand6(code) : Expand5(code); }
 
-// Among the endpoint pairs whose blend is closest to `value`, the one with
-// the closest endpoints: a tight pair keeps nearby texels close too.
+// For every value, among the endpoint pairs whose blend is closest to it,
+// the one with the closest endpoints (a tight pair keeps nearby texels
+// close too), the first in (e0, e1) order among equals.  Each pair is
+// blended once; each value then looks outwards for the nearest blends.
 template <class Blend>
-SingleFit BestPair(int bits6, int value, Blend blend)
+void BestPairs(int bits6, Blend blend, SingleFit out[256])
 {
     const int codes = bits6 ? 64 : 32;
-    SingleFit best{0, 0, 255};
-    int bestSpread = 256;
-    for (int e0 = 0; e0 < codes; ++e0) {
+    struct Pair {
+        int spread = 256;  // 256: no pair blends to this value
+        std::uint8_t e0 = 0, e1 = 0;
+    };
+    Pair byBlend[256];
+    for (int e0 = 0; e0 < codes; ++e0)
         for (int e1 = 0; e1 < codes; ++e1) {
             const int x0 = Expand(bits6, e0), x1 = Expand(bits6, e1);
-            const int error = std::abs(blend(x0, x1) - value);
+            Pair& p = byBlend[blend(x0, x1)];
             const int spread = std::abs(x0 - x1);
-            if (error < best.error || (error == best.error && spread < bestSpread)) {
-                best = {static_cast<std::uint8_t>(e0), static_cast<std::uint8_t>(e1),
-                        static_cast<std::uint8_t>(error)};
-                bestSpread = spread;
+            if (spread < p.spread)
+                p = {spread, static_cast<std::uint8_t>(e0), static_cast<std::uint8_t>(e1)};
+        }
+    for (int v = 0; v < 256; ++v) {
+        for (int d = 0; d < 256; ++d) {
+            const Pair* pick = nullptr;
+            for (const int b : {v - d, v + d}) {
+                if (b < 0 || b > 255 || byBlend[b].spread == 256)
+                    continue;
+                const Pair& p = byBlend[b];
+                // Equal spreads: the pair met first in (e0, e1) order.
+                if (!pick || p.spread < pick->spread ||
+                    (p.spread == pick->spread && (p.e0 < pick->e0 || (p.e0 == pick->e0 && p.e1 < pick->e1))))
+                    pick = &p;
+            }
+            if (pick) {
+                out[v] = {pick->e0, pick->e1, static_cast<std::uint8_t>(d)};
+                break;
             }
         }
     }
-    return best;
 }
 
 } // namespace
@@ -37,9 +55,9 @@ SingleFit BestPair(int bits6, int value, Blend blend)
 void BuildTables(Tables& t)
 {
     for (int bits6 = 0; bits6 < 2; ++bits6) {
+        BestPairs(bits6, [](int a, int b) { return (2 * a + b + 1) / 3; }, t.third[bits6]);
+        BestPairs(bits6, [](int a, int b) { return (a + b + 1) / 2; }, t.half[bits6]);
         for (int v = 0; v < 256; ++v) {
-            t.third[bits6][v] = BestPair(bits6, v, [](int a, int b) { return (2 * a + b + 1) / 3; });
-            t.half[bits6][v] = BestPair(bits6, v, [](int a, int b) { return (a + b + 1) / 2; });
             int bestCode = 0;
             for (int code = 1; code < (bits6 ? 64 : 32); ++code)
                 if (std::abs(Expand(bits6, code) - v) < std::abs(Expand(bits6, bestCode) - v))
