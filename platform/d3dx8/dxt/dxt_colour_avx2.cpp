@@ -1,0 +1,16 @@
+// The colour encoder's body built for AVX2 (wider vectors, three-operand
+// instructions); chosen by EncodeColour when the AVX2 path is active.  The
+// headers come first so that only the body below takes the target.
+#include "dxt_internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(__x86_64__)
+#include <emmintrin.h>
+
+#pragma GCC target("avx2")
+#define DXT_COLOUR_ENTRY EncodeColourAvx2
+#include "dxt_colour_encoder.h"
+#endif

@@ -1,0 +1,675 @@
+// Colour blocks.  Candidates come from the principal axis of the texels,
+// least-squares refits of the endpoints to the chosen indices, a cluster
+// fit over splits of the texels along the axis, and exact tables for blocks
+// of a single colour.  Every candidate is judged by its decoded error, so a
+// further stage can only help.
+//
+// Quality levels: Fast stops after the axis and one refit; Normal adds the
+// cluster fit over the splits near the one the axis suggests, and the
+// 3-colour mode; Highest tries every split and then nudges the endpoints
+// one grid step at a time.
+//
+// This file is the encoder's body, compiled twice: by dxt_colour.cpp for
+// any x86-64 (or other) processor and by dxt_colour_avx2.cpp for AVX2.
+// The includer names the entry point (DXT_COLOUR_ENTRY) and includes the
+// headers below first, so that only this body takes the AVX2 target.
+// Every operation is the same IEEE one in both, so are the bytes out.
+#include "dxt_internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace dxt::detail {
+
+namespace {
+
+struct Candidate {
+    std::uint16_t c0 = 0, c1 = 0;
+    bool four = true;
+    std::uint32_t indices = 0;
+    std::uint32_t error = UINT32_MAX;
+};
+
+typedef float V4 __attribute__((vector_size(16)));
+typedef std::int32_t I4 __attribute__((vector_size(16)));
+
+inline V4 LoadV4(const float* p)
+{
+    V4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline V4 SplatV4(float v) { return V4{v, v, v, v}; }
+
+// Set bits of a 16-bit mask (without relying on a popcount instruction,
+// which baseline x86-64 lacks).
+inline int CountBits(unsigned v)
+{
+    v = v - ((v >> 1) & 0x5555u);
+    v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
+    v = (v + (v >> 4)) & 0x0F0Fu;
+    return static_cast<int>((v + (v >> 8)) & 0x1Fu);
+}
+
+struct Endpoints {
+    float a[3], b[3];
+};
+
+// The box of splits Normal searches around the split the axis suggests,
+// as steps below and above each boundary (4-colour mode; the 3-colour mode
+// has fewer splits, and a box of one step finds its best one about as
+// often).  The best split tends to give the end runs more texels than the
+// axis suggests, because least-squares endpoints sit inside the extreme
+// texels; hence the lopsided box.
+constexpr int kNormalBox[3][2] = {{1, 4}, {2, 2}, {4, 1}};
+
+// The box, in steps either side of the best unrounded split, in which
+// Normal scores the rounded endpoints: the last boundary varies across the
+// vector lanes, so it gets the widest reach for the same cost.
+constexpr int kRoundedBox[3] = {0, 1, 3};
+
+// Squared error per texel (over R, G and B, at unit weights) under which
+// Normal leaves a block to its refit: about 1.6 levels per channel.
+constexpr float kQuietError = 8.0f;
+
+// Normal tries the 3-colour cluster fit only when the 3-colour refit came
+// within this factor of the best error so far; beyond it, it never won.
+constexpr float kThreeColourReach = 1.2f;
+
+class ColourEncoder {
+public:
+    explicit ColourEncoder(const ColourRequest& request);
+    void Encode(std::uint8_t block[8]);
+
+private:
+    const ColourRequest& request_;
+    const Kernels& kernels_;
+    const Tables& tables_;
+    // Left uninitialised: the constructor and the stages fill what they
+    // read, and clearing them showed up in profiles.
+    ColourSet set_;
+    int n_ = 0;            // active texels
+    int first_ = 0;        // the first of them
+    // All 16 texels by channel, those that do not count as zero, and a
+    // 1/0 flag per texel: the sums and dot products read these.
+    alignas(16) float xs_[3][16];
+    alignas(16) float on_[16];
+    float xsum_[3];
+    // Projections onto the axis, less the mean's; +inf for texels that do
+    // not count, so that they sort last.
+    alignas(16) float proj_[16];
+    float scale_[3]{};     // square roots of the channel weights
+    float weight_[3]{};    // the channel weights themselves
+    float mean_[3]{};
+    float axis_[3]{};      // principal axis in plain colour units
+    // Projections of the active texels onto the axis, sorted.
+    float sortedT_[16];
+    ClusterInput cluster_;
+    Candidate best_;
+
+    void SingleColour(const std::uint8_t rgb[3], bool threeOnly);
+    void Principal(Endpoints& ends);
+    std::uint16_t Quantise(const float c[3]) const;
+    Candidate Evaluate(std::uint16_t c0, std::uint16_t c1, bool four) const;
+    Candidate EvaluateEnds(const Endpoints& ends, bool four) const;
+    bool FitToIndices(const Candidate& c, std::uint16_t ends[2]) const;
+    Candidate Refine(Candidate c, int rounds) const;
+    void SortAlongAxis();
+    Candidate Perturb(Candidate c, int passes) const;
+    Candidate ClusterFit(bool four) const;
+    void StartSplit(bool four, int split[3]) const;
+    void Offer(const Candidate& c)
+    {
+        if (c.error < best_.error)
+            best_ = c;
+    }
+};
+
+ColourEncoder::ColourEncoder(const ColourRequest& request)
+    : request_(request), kernels_(ActiveKernels()), tables_(GetTables())
+{
+    const unsigned active = request.active;
+    n_ = CountBits(active);
+    first_ = active ? __builtin_ctz(active) : 0;
+    // Texels that do not count take the colour of one that does, so that
+    // they cannot disturb the kernels, and are masked out of the error.
+    // Four texels at a time, each as one little-endian word R, G, B, A.
+    const std::int32_t firstWord = static_cast<std::int32_t>(LoadU32(request.rgba + 4 * first_));
+    const I4 firstV = {firstWord, firstWord, firstWord, firstWord};
+    const I4 byteMask = {0xFF, 0xFF, 0xFF, 0xFF};
+    for (int g = 0; g < 4; ++g) {
+        I4 word;
+        std::memcpy(&word, request.rgba + 16 * g, sizeof word);
+        const I4 bit = I4{1, 2, 4, 8} << (4 * g);
+        const I4 on = (bit & static_cast<std::int32_t>(active)) != 0;
+        const I4 used = on ? word : firstV;
+        // (r, g) and (b, 0) as pairs of 16-bit values.
+        const I4 rg = (used & byteMask) | ((used & (byteMask << 8)) << 8);
+        const I4 bz = (used >> 16) & byteMask;
+        std::memcpy(set_.rg + 8 * g, &rg, sizeof rg);
+        std::memcpy(set_.bz + 8 * g, &bz, sizeof bz);
+        std::memcpy(set_.mask + 4 * g, &on, sizeof on);
+        const V4 onF = on ? SplatV4(1.0f) : V4{};
+        std::memcpy(on_ + 4 * g, &onF, sizeof onF);
+        for (int ch = 0; ch < 3; ++ch) {
+            const V4 x = on ? __builtin_convertvector((word >> (8 * ch)) & byteMask, V4) : V4{};
+            std::memcpy(xs_[ch] + 4 * g, &x, sizeof x);
+        }
+    }
+    // Whole numbers below 2^24: the sums are exact in any order.
+    for (int ch = 0; ch < 3; ++ch) {
+        V4 sum = {};
+        for (int g = 0; g < 4; ++g)
+            sum += LoadV4(xs_[ch] + 4 * g);
+        xsum_[ch] = (sum[0] + sum[1]) + (sum[2] + sum[3]);
+    }
+    const float* w = request.weights;
+    const float wmax = std::max({w[0], w[1], w[2], 0.0f});
+    set_.weighted = wmax > 0 && !(w[0] == w[1] && w[1] == w[2]);
+    for (int ch = 0; ch < 3; ++ch) {
+        int wi = 1;
+        if (set_.weighted)
+            wi = std::max(1, static_cast<int>(std::max(w[ch], 0.0f) / wmax * 128 + 0.5f));
+        if (ch < 2)
+            set_.wrg[ch] = static_cast<std::int16_t>(wi);
+        else
+            set_.wb = static_cast<std::int16_t>(wi);
+        weight_[ch] = static_cast<float>(wi);
+        scale_[ch] = set_.weighted ? std::sqrt(weight_[ch]) : 1.0f;
+    }
+}
+
+std::uint16_t ColourEncoder::Quantise(const float c[3]) const
+{
+    int v[3];
+    for (int ch = 0; ch < 3; ++ch)
+        v[ch] = static_cast<int>(std::clamp(c[ch], 0.0f, 255.0f) + 0.5f);
+    return Pack565(tables_.nearest[0][v[0]], tables_.nearest[1][v[1]], tables_.nearest[0][v[2]]);
+}
+
+// Orders the endpoints for the asked mode and measures the decoded result.
+// Equal endpoints in DXT1 read as the 3-colour mode, so they are measured
+// as such.
+Candidate ColourEncoder::Evaluate(std::uint16_t c0, std::uint16_t c1, bool four) const
+{
+    Candidate c;
+    if (four ? c0 < c1 : c0 > c1)
+        std::swap(c0, c1);
+    if (request_.dxt1 && c0 == c1)
+        four = false;
+    c.c0 = c0;
+    c.c1 = c1;
+    c.four = four;
+    std::uint8_t palette[4][4];
+    ColourPalette(c0, c1, four || !request_.dxt1, palette);
+    c.error = kernels_.colour(set_, palette, four || !request_.dxt1 ? 4 : 3, &c.indices);
+    return c;
+}
+
+Candidate ColourEncoder::EvaluateEnds(const Endpoints& ends, bool four) const
+{
+    return Evaluate(Quantise(ends.a), Quantise(ends.b), four);
+}
+
+// Power iteration on the weighted covariance; the endpoints are the
+// extreme projections onto the principal axis.
+void ColourEncoder::Principal(Endpoints& ends)
+{
+    // Sums of whole numbers below 2^24 (exact), centred once at the end;
+    // texels that do not count are zero and add nothing.
+    static const int kPair[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
+    V4 prodV[6] = {};
+    for (int g = 0; g < 4; ++g) {
+        const V4 x[3] = {LoadV4(xs_[0] + 4 * g), LoadV4(xs_[1] + 4 * g), LoadV4(xs_[2] + 4 * g)};
+        for (int e = 0; e < 6; ++e)
+            prodV[e] += x[kPair[e][0]] * x[kPair[e][1]];
+    }
+    const float invN = 1.0f / static_cast<float>(n_);
+    float mean[3];
+    for (int ch = 0; ch < 3; ++ch)
+        mean[ch] = xsum_[ch] * invN;
+    float cov[6];
+    for (int e = 0; e < 6; ++e) {
+        const int a = kPair[e][0], b = kPair[e][1];
+        const float prod = (prodV[e][0] + prodV[e][1]) + (prodV[e][2] + prodV[e][3]);
+        cov[e] = (prod - xsum_[a] * xsum_[b] * invN) * scale_[a] * scale_[b];
+    }
+    // Start from the row of the largest diagonal term: never orthogonal to
+    // the principal axis unless the covariance is degenerate.
+    float axis[3];
+    if (cov[0] >= cov[3] && cov[0] >= cov[5])
+        axis[0] = cov[0], axis[1] = cov[1], axis[2] = cov[2];
+    else if (cov[3] >= cov[5])
+        axis[0] = cov[1], axis[1] = cov[3], axis[2] = cov[4];
+    else
+        axis[0] = cov[2], axis[1] = cov[4], axis[2] = cov[5];
+    // Squaring the matrix twice makes four power steps out of two; the
+    // scale is restored to the largest component after each multiply.
+    for (int it = 0; it < 2; ++it) {
+        const float c[6] = {cov[0] * cov[0] + cov[1] * cov[1] + cov[2] * cov[2],
+                            cov[0] * cov[1] + cov[1] * cov[3] + cov[2] * cov[4],
+                            cov[0] * cov[2] + cov[1] * cov[4] + cov[2] * cov[5],
+                            cov[1] * cov[1] + cov[3] * cov[3] + cov[4] * cov[4],
+                            cov[1] * cov[2] + cov[3] * cov[4] + cov[4] * cov[5],
+                            cov[2] * cov[2] + cov[4] * cov[4] + cov[5] * cov[5]};
+        float m = 0;
+        for (float v : c)
+            m = std::max(m, std::fabs(v));
+        if (!(m > 0))
+            break;
+        const float inv = 1.0f / m;
+        for (int e = 0; e < 6; ++e)
+            cov[e] = c[e] * inv;
+    }
+    for (int it = 0; it < 2; ++it) {
+        const float v[3] = {cov[0] * axis[0] + cov[1] * axis[1] + cov[2] * axis[2],
+                            cov[1] * axis[0] + cov[3] * axis[1] + cov[4] * axis[2],
+                            cov[2] * axis[0] + cov[4] * axis[1] + cov[5] * axis[2]};
+        const float m = std::max({std::fabs(v[0]), std::fabs(v[1]), std::fabs(v[2])});
+        if (!(m > 0))
+            break;
+        const float inv = 1.0f / m;
+        for (int ch = 0; ch < 3; ++ch)
+            axis[ch] = v[ch] * inv;
+    }
+    float len2 = axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2];
+    if (!(len2 > 0)) {
+        axis[0] = axis[1] = axis[2] = 1;
+        len2 = 3;
+    }
+    // Back from the weighted space: direction in plain colour units.
+    float dir[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        dir[ch] = axis[ch] / scale_[ch];
+        mean_[ch] = mean[ch];
+        axis_[ch] = axis[ch] * scale_[ch];
+    }
+    V4 low = {}, high = {};
+    const V4 inf = {__builtin_inff(), __builtin_inff(), __builtin_inff(), __builtin_inff()};
+    for (int g = 0; g < 4; ++g) {
+        V4 t = {};
+        for (int ch = 0; ch < 3; ++ch)
+            t += (LoadV4(xs_[ch] + 4 * g) - SplatV4(mean[ch])) * SplatV4(axis_[ch]);
+        const I4 on = LoadV4(on_ + 4 * g) > V4{};
+        low = on & (t < low) ? t : low;
+        high = on & (t > high) ? t : high;
+        t = on ? t : inf;
+        std::memcpy(proj_ + 4 * g, &t, sizeof t);
+    }
+    const float lo = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
+    const float hi = std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
+    const float invLen2 = 1.0f / len2;
+    for (int ch = 0; ch < 3; ++ch) {
+        ends.a[ch] = mean[ch] + hi * invLen2 * dir[ch];
+        ends.b[ch] = mean[ch] + lo * invLen2 * dir[ch];
+    }
+}
+
+// Each texel's weight on the first endpoint for 4 texels at a time, by the
+// byte of indices that covers them: [mode][byte] (mode 0: 4 colours, 1: 3).
+struct IndexWeights {
+    alignas(16) float row[2][256][4];
+};
+
+const IndexWeights& GetIndexWeights()
+{
+    static const IndexWeights table = [] {
+        static const float kFour[4] = {1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f};
+        static const float kThree[4] = {1.0f, 0.0f, 0.5f, 0.0f};
+        IndexWeights t{};
+        for (int byte = 0; byte < 256; ++byte)
+            for (int i = 0; i < 4; ++i) {
+                t.row[0][byte][i] = kFour[byte >> (2 * i) & 3];
+                t.row[1][byte][i] = kThree[byte >> (2 * i) & 3];
+            }
+        return t;
+    }();
+    return table;
+}
+
+// The grid value of codes per channel (red, green, blue, unused):
+// (c << 3 | c >> 2) for 5 bits and (c << 2 | c >> 4) for 6 bits are
+// c * 33 / 4 and c * 65 / 16 rounded down, exact in floats.
+inline V4 ExpandCodes(I4 code)
+{
+    const V4 step = {33.0f / 4, 65.0f / 16, 33.0f / 4, 33.0f / 4};
+    return __builtin_convertvector(__builtin_convertvector(__builtin_convertvector(code, V4) * step, I4), V4);
+}
+
+// The codes either side of each channel's value: the highest whose grid
+// value does not exceed it, and the next one up (the same at the top;
+// both 0 below the grid).
+inline void BracketCodes(V4 v, I4& low, I4& high)
+{
+    const I4 top = {31, 63, 31, 31};
+    const V4 zero = {}, full = {255.0f, 255.0f, 255.0f, 255.0f};
+    const V4 clamped = v < zero ? zero : (v > full ? full : v);
+    const V4 perStep = {31.0f / 255, 63.0f / 255, 31.0f / 255, 31.0f / 255};
+    I4 c = __builtin_convertvector(clamped * perStep, I4);
+    // The estimate is at most one code off either way.
+    const I4 one = {1, 1, 1, 1};
+    const I4 up = c + one;
+    c = (up <= top) & (ExpandCodes(up) <= clamped) ? up : c;
+    c = ExpandCodes(c) > clamped ? c - one : c;
+    low = c;
+    high = c + one > top ? top : c + one;
+    high = v < zero ? low : high;
+}
+
+// Least-squares endpoints for the candidate's indices.  Channels are
+// independent once the indices are fixed, so the weights play no part.
+bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) const
+{
+    // Each texel's weight on the first endpoint, zero for texels that do
+    // not count; then the sums as dot products over the 16 texels, four at
+    // a time.
+    const auto& rows = GetIndexWeights().row[c.four || !request_.dxt1 ? 0 : 1];
+    V4 sa = {}, saa = {}, sax[3] = {};
+    for (int g = 0; g < 4; ++g) {
+        V4 av, on;
+        std::memcpy(&av, rows[c.indices >> (8 * g) & 0xFF], sizeof av);
+        std::memcpy(&on, on_ + 4 * g, sizeof on);
+        av *= on;
+        sa += av;
+        saa += av * av;
+        for (int ch = 0; ch < 3; ++ch) {
+            V4 xv;
+            std::memcpy(&xv, xs_[ch] + 4 * g, sizeof xv);
+            sax[ch] += av * xv;
+        }
+    }
+    auto total = [](V4 v) { return (v[0] + v[1]) + (v[2] + v[3]); };
+    const float n = static_cast<float>(n_), sumA = total(sa), a2 = total(saa);
+    const float ab = sumA - a2, b2 = n - 2 * sumA + a2;
+    const float det = a2 * b2 - ab * ab;
+    if (!(std::fabs(det) > 1e-6f))
+        return false;
+    const float inv = 1.0f / det;
+    auto splat = [](float v) { return V4{v, v, v, v}; };
+    const V4 ax = {total(sax[0]), total(sax[1]), total(sax[2]), 0.0f};
+    const V4 bx = V4{xsum_[0], xsum_[1], xsum_[2], 0.0f} - ax;
+    const V4 a = (ax * splat(b2) - bx * splat(ab)) * splat(inv);
+    const V4 b = (bx * splat(a2) - ax * splat(ab)) * splat(inv);
+    // The rounded least-squares point is not always the best grid point for
+    // these indices: the error is a quadratic per channel, so compare the
+    // grid values on either side of each endpoint.
+    I4 ca[2], cb[2];
+    BracketCodes(a, ca[0], ca[1]);
+    BracketCodes(b, cb[0], cb[1]);
+    const V4 qa[2] = {ExpandCodes(ca[0]), ExpandCodes(ca[1])};
+    const V4 qb[2] = {ExpandCodes(cb[0]), ExpandCodes(cb[1])};
+    V4 e[2][2];
+    for (int p = 0; p < 2; ++p)
+        for (int q = 0; q < 2; ++q)
+            e[p][q] = qa[p] * (qa[p] * splat(a2) - splat(2.0f) * ax) + qb[q] * (qb[q] * splat(b2) - splat(2.0f) * bx) +
+                      splat(2.0f) * qa[p] * qb[q] * splat(ab);
+    // The lowest of the four, earlier ones first on ties.
+    const I4 lowQ = e[0][1] < e[0][0], highQ = e[1][1] < e[1][0];
+    const V4 lowError = lowQ ? e[0][1] : e[0][0], highError = highQ ? e[1][1] : e[1][0];
+    const I4 useHigh = highError < lowError;
+    const I4 useQ = useHigh ? highQ : lowQ;
+    const I4 codeA = useHigh ? ca[1] : ca[0], codeB = useQ ? cb[1] : cb[0];
+    ends[0] = Pack565(codeA[0], codeA[1], codeA[2]);
+    ends[1] = Pack565(codeB[0], codeB[1], codeB[2]);
+    return true;
+}
+
+Candidate ColourEncoder::Refine(Candidate c, int rounds) const
+{
+    for (int r = 0; r < rounds && c.error != 0; ++r) {
+        std::uint16_t ends[2];
+        if (!FitToIndices(c, ends))
+            break;
+        // The same endpoints (in either order) give the same block.
+        if ((ends[0] == c.c0 && ends[1] == c.c1) || (ends[0] == c.c1 && ends[1] == c.c0))
+            break;
+        const Candidate next = Evaluate(ends[0], ends[1], c.four);
+        if (next.error >= c.error)
+            break;
+        c = next;
+    }
+    return c;
+}
+
+// Bit l of the result is set where lane l of the mask is.
+inline unsigned LaneBits(I4 mask)
+{
+#if defined(__SSE2__)
+    __m128 m;
+    std::memcpy(&m, &mask, sizeof m);
+    return static_cast<unsigned>(_mm_movemask_ps(m));
+#else
+    return (mask[0] & 1) | (mask[1] & 2) | (mask[2] & 4) | (mask[3] & 8);
+#endif
+}
+
+// Bit i of the result is set where proj[i] < v, or == v (lanes selected by
+// `equalLanes` only).
+inline unsigned BelowBits(const float* t, float v, unsigned equalLanes)
+{
+    const V4 vv = SplatV4(v);
+    unsigned less = 0, equal = 0;
+    for (int g = 0; g < 4; ++g) {
+        const V4 tv = LoadV4(t + 4 * g);
+        less |= LaneBits(tv < vv) << (4 * g);
+        equal |= LaneBits(tv == vv) << (4 * g);
+    }
+    return less | (equal & equalLanes);
+}
+
+void ColourEncoder::SortAlongAxis()
+{
+    // Each texel's place is the number of texels before it in a stable
+    // order: smaller projections, and equal ones of lower texel number.
+    // Counting without branches beats a comparison sort here, whose
+    // branches the processor cannot predict.  Texels that do not count
+    // project to +inf and take the places past n_.
+    int order[16];
+    unsigned active = request_.active;
+    while (active) {
+        const int i = __builtin_ctz(active);
+        active &= active - 1;
+        order[CountBits(BelowBits(proj_, proj_[i], (1u << i) - 1))] = i;
+    }
+    cluster_.n = n_;
+    for (int ch = 0; ch < 3; ++ch) {
+        float sum = 0;
+        cluster_.prefix[ch][0] = 0;
+        for (int k = 0; k < n_; ++k)
+            cluster_.prefix[ch][k + 1] = sum += xs_[ch][order[k]];
+        for (int k = n_ + 1; k < 24; ++k)
+            cluster_.prefix[ch][k] = sum;
+        cluster_.weight[ch] = weight_[ch];
+    }
+    float sum = 0;
+    cluster_.axis[0] = 0;
+    for (int k = 0; k < n_; ++k) {
+        sortedT_[k] = proj_[order[k]];
+        cluster_.axis[k + 1] = sum += sortedT_[k];
+    }
+    for (int k = n_ + 1; k < 24; ++k)
+        cluster_.axis[k] = sum;
+}
+
+// The split the axis suggests: texels change index where their
+// projections cross the midpoints between evenly spaced palette entries
+// spanning the extreme texels.
+void ColourEncoder::StartSplit(bool four, int split[3]) const
+{
+    const float lo = sortedT_[0], range = sortedT_[n_ - 1] - sortedT_[0];
+    auto countBelow = [&](float f) { return CountBits(BelowBits(proj_, lo + f * range, 0)); };
+    split[0] = countBelow(four ? 1.0f / 6 : 0.25f);
+    split[1] = countBelow(four ? 0.5f : 0.75f);
+    split[2] = four ? countBelow(5.0f / 6) : split[1];
+}
+
+// Highest tries every split.  Normal searches a box around the suggested
+// split, then moves the box onto the best split found while that improves:
+// the best split is usually close by, and the box catches most of the rest.
+Candidate ColourEncoder::ClusterFit(bool four) const
+{
+    int lo[3], hi[3];
+    ClusterResult best;
+    if (request_.quality == Quality::Highest) {
+        lo[0] = lo[1] = lo[2] = 0;
+        hi[0] = hi[1] = hi[2] = n_;
+        best = SearchSplits(cluster_, four, lo, hi);
+    } else {
+        int start[3];
+        StartSplit(four, start);
+        for (int b = 0; b < 3; ++b) {
+            lo[b] = start[b] - (four ? kNormalBox[b][0] : 1);
+            hi[b] = start[b] + (four ? kNormalBox[b][1] : 1);
+        }
+        // The walk ranks splits by their least-squares error before rounding
+        // (about half the work per split); the rounded score then decides
+        // among the few splits next to the winner, where rounding can
+        // reorder them.
+        best = SearchSplits(cluster_, four, lo, hi, true);
+        for (int step = 0; step < 8 && best.error < 1e38f; ++step) {
+            // A best split inside the box has every neighbour searched
+            // already: moving the box would find nothing new.
+            bool inside = true;
+            for (int b = 0; b < 3; ++b)
+                inside = inside && best.split[b] - 1 >= lo[b] && best.split[b] + 1 <= hi[b];
+            if (inside)
+                break;
+            for (int b = 0; b < 3; ++b) {
+                lo[b] = best.split[b] - 1;
+                hi[b] = best.split[b] + 1;
+            }
+            const ClusterResult next = SearchSplits(cluster_, four, lo, hi, true);
+            if (!(next.error < best.error))
+                break;
+            best = next;
+        }
+        if (best.error < 1e38f) {
+            for (int b = 0; b < 3; ++b) {
+                lo[b] = best.split[b] - kRoundedBox[b];
+                hi[b] = best.split[b] + kRoundedBox[b];
+            }
+            best = SearchSplits(cluster_, four, lo, hi);
+        }
+    }
+    if (!(best.error < 1e38f))
+        return Candidate{};
+    return Evaluate(best.ends[0], best.ends[1], four);
+}
+
+// Moves single endpoint channels by one grid step while that lowers the
+// decoded error: catches what the fits miss through rounding.
+Candidate ColourEncoder::Perturb(Candidate c, int passes) const
+{
+    static const int kShift[3] = {11, 5, 0}, kMax[3] = {31, 63, 31};
+    for (int pass = 0; pass < passes && c.error != 0; ++pass) {
+        bool improved = false;
+        for (int e = 0; e < 2; ++e)
+            for (int ch = 0; ch < 3; ++ch)
+                for (int d = -1; d <= 1; d += 2) {
+                    std::uint16_t ends[2] = {c.c0, c.c1};
+                    const int v = (ends[e] >> kShift[ch] & kMax[ch]) + d;
+                    if (v < 0 || v > kMax[ch])
+                        continue;
+                    ends[e] = static_cast<std::uint16_t>((ends[e] & ~(kMax[ch] << kShift[ch])) | (v << kShift[ch]));
+                    const Candidate next = Evaluate(ends[0], ends[1], c.four);
+                    if (next.error < c.error) {
+                        c = next;
+                        improved = true;
+                    }
+                }
+        if (!improved)
+            break;
+    }
+    return c;
+}
+
+// A block of one colour: per channel the endpoint pair whose blend lands
+// closest, from the tables; both modes where DXT1 allows.
+void ColourEncoder::SingleColour(const std::uint8_t rgb[3], bool threeOnly)
+{
+    const SingleFit* third[3] = {&tables_.third[0][rgb[0]], &tables_.third[1][rgb[1]], &tables_.third[0][rgb[2]]};
+    if (!threeOnly)
+        Offer(Evaluate(Pack565(third[0]->e0, third[1]->e0, third[2]->e0),
+                       Pack565(third[0]->e1, third[1]->e1, third[2]->e1), true));
+    if (request_.dxt1) {
+        const SingleFit* half[3] = {&tables_.half[0][rgb[0]], &tables_.half[1][rgb[1]], &tables_.half[0][rgb[2]]};
+        Offer(Evaluate(Pack565(half[0]->e0, half[1]->e0, half[2]->e0), Pack565(half[0]->e1, half[1]->e1, half[2]->e1),
+                       false));
+    }
+}
+
+void ColourEncoder::Encode(std::uint8_t block[8])
+{
+    const bool threeOnly = request_.dxt1 && request_.transparent != 0;
+    if (n_ > 0) {
+        // Inactive texels carry the first active one's colour.
+        bool single = true;
+        for (int i = 0; i < 32 && single; ++i)
+            single = set_.rg[i] == set_.rg[2 * first_ + (i & 1)] && set_.bz[i] == set_.bz[2 * first_ + (i & 1)];
+        if (single) {
+            const std::uint8_t* rgb = request_.rgba + 4 * first_;
+            SingleColour(rgb, threeOnly);
+        } else {
+            Endpoints ends;
+            Principal(ends);
+            const Quality q = request_.quality;
+            // Normal leaves the heavy lifting to the cluster fit.
+            const int rounds = q == Quality::Highest ? 4 : 1;
+            const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
+            if (!threeOnly)
+                Offer(Refine(EvaluateEnds(ends, true), rounds));
+            std::uint32_t threeError = UINT32_MAX;
+            if (tryThree) {
+                const Candidate three = Refine(EvaluateEnds(ends, false), rounds);
+                threeError = three.error;
+                Offer(three);
+            }
+            // Normal skips the cluster fit for blocks the refit already holds
+            // to within the grid's rounding noise: it finds little there.
+            const float quiet = kQuietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
+            const bool quietBlock = q == Quality::Normal && static_cast<float>(best_.error) < quiet;
+            if (q != Quality::Fast && best_.error != 0 && !quietBlock) {
+                SortAlongAxis();
+                // The cluster fit already rounds its endpoints to the grid;
+                // one refit to the indices it produces is all that pays.
+                if (!threeOnly)
+                    Offer(Refine(ClusterFit(true), 1));
+                const bool threeClose = static_cast<float>(threeError) < kThreeColourReach * static_cast<float>(best_.error);
+                if (tryThree && best_.error != 0 && (threeOnly || q == Quality::Highest || threeClose))
+                    Offer(Refine(ClusterFit(false), 1));
+            }
+            if (q == Quality::Highest)
+                best_ = Perturb(best_, 8);
+        }
+    } else {
+        best_ = Candidate{0, 0, !threeOnly, 0, 0};
+    }
+
+    std::uint32_t indices = best_.indices;
+    for (int i = 0; i < 16; ++i) {
+        const std::uint32_t slot = 3u << (2 * i);
+        if (request_.dxt1 && (request_.transparent >> i & 1))
+            indices |= slot;
+        else if (!(request_.active >> i & 1))
+            indices &= ~slot;
+    }
+    StoreU16(block, best_.c0);
+    StoreU16(block + 2, best_.c1);
+    StoreU32(block + 4, indices);
+}
+
+} // namespace
+
+void DXT_COLOUR_ENTRY(const ColourRequest& request, std::uint8_t block[8])
+{
+    ColourEncoder encoder(request);
+    encoder.Encode(block);
+}
+
+} // namespace dxt::detail
