@@ -10,7 +10,14 @@
 #if defined(__x86_64__)
 #include <emmintrin.h>
 
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC target("avx2")
+#endif
 #define DXT_COLOUR_ENTRY EncodeColourAvx2
 #include "dxt_colour_encoder.h"
+#if defined(__clang__)
+#pragma clang attribute pop
+#endif
 #endif

@@ -297,8 +297,8 @@ void ColourEncoder::Principal(Endpoints& ends)
         for (int ch = 0; ch < 3; ++ch)
             t += (LoadV4(xs_[ch] + 4 * g) - SplatV4(mean[ch])) * SplatV4(axis_[ch]);
         const I4 on = LoadV4(on_ + 4 * g) > V4{};
-        low = on & (t < low) ? t : low;
-        high = on & (t > high) ? t : high;
+        low = (on & (t < low)) ? t : low;
+        high = (on & (t > high)) ? t : high;
         t = on ? t : inf;
         std::memcpy(proj_ + 4 * g, &t, sizeof t);
     }
@@ -355,7 +355,7 @@ inline void BracketCodes(V4 v, I4& low, I4& high)
     // The estimate is at most one code off either way.
     const I4 one = {1, 1, 1, 1};
     const I4 up = c + one;
-    c = (up <= top) & (ExpandCodes(up) <= clamped) ? up : c;
+    c = ((up <= top) & (ExpandCodes(up) <= clamped)) ? up : c;
     c = ExpandCodes(c) > clamped ? c - one : c;
     low = c;
     high = c + one > top ? top : c + one;
