@@ -3,6 +3,7 @@
 #include "dxt_internal.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 

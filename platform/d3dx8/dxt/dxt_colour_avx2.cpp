@@ -4,6 +4,7 @@
 #include "dxt_internal.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 

@@ -17,6 +17,7 @@
 #include "dxt_internal.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -470,12 +471,35 @@ void ColourEncoder::SortAlongAxis()
     // Counting without branches beats a comparison sort here, whose
     // branches the processor cannot predict.  Texels that do not count
     // project to +inf and take the places past n_.
+    // Texel j counts for texel i when t_j < t_i, or t_j == t_i and j < i:
+    // one broadcast of t_j against all sixteen t_i at a time.
+    static const auto kAfter = [] {
+        std::array<std::array<I4, 4>, 16> after{};
+        for (int j = 0; j < 16; ++j)
+            for (int i = 0; i < 16; ++i)
+                after[j][i / 4][i % 4] = i > j ? -1 : 0;
+        return after;
+    }();
+    V4 t[4];
+    for (int g = 0; g < 4; ++g)
+        t[g] = LoadV4(proj_ + 4 * g);
+    I4 rank[4] = {};
+    for (int j = 0; j < 16; ++j) {
+        const V4 tj = SplatV4(proj_[j]);
+        for (int g = 0; g < 4; ++g)
+            rank[g] += (tj < t[g]) | ((tj == t[g]) & kAfter[j][g]);
+    }
+    alignas(16) std::int32_t place[16];
+    for (int g = 0; g < 4; ++g) {
+        const I4 r = -rank[g];
+        std::memcpy(place + 4 * g, &r, sizeof r);
+    }
     int order[16];
     unsigned active = request_.active;
     while (active) {
         const int i = __builtin_ctz(active);
         active &= active - 1;
-        order[CountBits(BelowBits(proj_, proj_[i], (1u << i) - 1))] = i;
+        order[place[i]] = i;
     }
     cluster_.n = n_;
     for (int ch = 0; ch < 3; ++ch) {
