@@ -25,6 +25,7 @@ struct AlphaSearch {
     std::uint8_t alpha[16];
     std::uint8_t mask[16];
     AlphaKernel kernel;
+    AlphaIndexKernel indexKernel;
     int bestA0 = 0, bestA1 = 0;
     std::uint32_t bestError = UINT32_MAX;
 
@@ -44,16 +45,16 @@ struct AlphaSearch {
     // Least-squares endpoints for the indices the pair (a0, a1) gives,
     // rounded, while that lowers the error: moves the endpoints inside the
     // range of the texels, where the single steps below take too long to
-    // go.  Returns the best pair reached.
-    void Refit(int& a0, int& a1, bool eightValue, int rounds, AlphaIndexKernel indexKernel)
+    // go.  Leaves the best pair reached in (a0, a1).
+    void Refit(int& a0, int& a1, bool eightValue, int rounds)
     {
         std::uint32_t current = Try(a0, a1);
         for (int r = 0; r < rounds && current != 0; ++r) {
             std::uint8_t palette[8];
             AlphaPalette(a0, a1, palette);
             const std::uint64_t bits = indexKernel(alpha, palette);
-            // Each entry's weight on a0, in 1/35 (7 * 5); entries 6 and 7 of
-            // the 6-value mode are the fixed 0 and 255 and do not count.
+            // Each entry's weight on a0; entries 6 and 7 of the 6-value
+            // mode are the fixed 0 and 255 and do not count.
             double s00 = 0, s01 = 0, s11 = 0, sx0 = 0, sx1 = 0;
             for (int i = 0; i < 16; ++i) {
                 if (!mask[i])
@@ -139,6 +140,7 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
 {
     AlphaSearch search;
     search.kernel = ActiveKernels().alpha;
+    search.indexKernel = ActiveKernels().alphaIndices;
     int lo = 255, hi = 0, innerLo = 255, innerHi = 0;
     for (int i = 0; i < 16; ++i) {
         const bool on = valid >> i & 1;
@@ -161,9 +163,8 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
     } else {
         const int steps = quality == Quality::Fast ? 0 : quality == Quality::Normal ? 4 : 64;
         const int rounds = quality == Quality::Fast ? 0 : 4;
-        const AlphaIndexKernel indexKernel = ActiveKernels().alphaIndices;
         int a0 = hi, a1 = lo;
-        search.Refit(a0, a1, true, rounds, indexKernel);
+        search.Refit(a0, a1, true, rounds);
         search.Descend(a0, a1, true, steps);
         if (search.bestError != 0) {
             // The 6-value mode spends its endpoints on the texels between the
@@ -173,7 +174,7 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
             } else {
                 a0 = innerLo;
                 a1 = innerHi;
-                search.Refit(a0, a1, false, rounds, indexKernel);
+                search.Refit(a0, a1, false, rounds);
                 search.Descend(a0, a1, false, steps);
             }
         }
@@ -191,7 +192,7 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
 
     std::uint8_t palette[8];
     AlphaPalette(search.bestA0, search.bestA1, palette);
-    std::uint64_t bits = ActiveKernels().alphaIndices(search.alpha, palette);
+    std::uint64_t bits = search.indexKernel(search.alpha, palette);
     // Texels that do not exist take index 0, whatever their stand-in value.
     for (int i = 0; i < 16; ++i)
         if (!search.mask[i])
