@@ -109,8 +109,8 @@ private:
     float weight_[3]{};    // the channel weights themselves
     float mean_[3]{};
     float axis_[3]{};      // principal axis in plain colour units
-    // Projections of the active texels onto the axis, sorted.
-    float sortedT_[16];
+    // The lowest and highest projection of the active texels.
+    float lowT_ = 0, highT_ = 0;
     ClusterInput cluster_;
     Candidate best_;
 
@@ -450,29 +450,24 @@ inline unsigned LaneBits(I4 mask)
 #endif
 }
 
-// Bit i of the result is set where proj[i] < v, or == v (lanes selected by
-// `equalLanes` only).
-inline unsigned BelowBits(const float* t, float v, unsigned equalLanes)
+// Bit i of the result is set where t[i] < v.
+inline unsigned BelowBits(const float* t, float v)
 {
     const V4 vv = SplatV4(v);
-    unsigned less = 0, equal = 0;
-    for (int g = 0; g < 4; ++g) {
-        const V4 tv = LoadV4(t + 4 * g);
-        less |= LaneBits(tv < vv) << (4 * g);
-        equal |= LaneBits(tv == vv) << (4 * g);
-    }
-    return less | (equal & equalLanes);
+    unsigned less = 0;
+    for (int g = 0; g < 4; ++g)
+        less |= LaneBits(LoadV4(t + 4 * g) < vv) << (4 * g);
+    return less;
 }
 
 void ColourEncoder::SortAlongAxis()
 {
     // Each texel's place is the number of texels before it in a stable
-    // order: smaller projections, and equal ones of lower texel number.
-    // Counting without branches beats a comparison sort here, whose
-    // branches the processor cannot predict.  Texels that do not count
-    // project to +inf and take the places past n_.
-    // Texel j counts for texel i when t_j < t_i, or t_j == t_i and j < i:
-    // one broadcast of t_j against all sixteen t_i at a time.
+    // order: texel j comes before texel i when t_j < t_i, or t_j == t_i and
+    // j < i.  Counting without branches, one broadcast of t_j against all
+    // sixteen t_i at a time, beats a comparison sort, whose branches the
+    // processor cannot predict.  Texels that do not count project to +inf
+    // and take the places past n_.
     static const auto kAfter = [] {
         std::array<std::array<I4, 4>, 16> after{};
         for (int j = 0; j < 16; ++j)
@@ -513,12 +508,12 @@ void ColourEncoder::SortAlongAxis()
     }
     float sum = 0;
     cluster_.axis[0] = 0;
-    for (int k = 0; k < n_; ++k) {
-        sortedT_[k] = proj_[order[k]];
-        cluster_.axis[k + 1] = sum += sortedT_[k];
-    }
+    for (int k = 0; k < n_; ++k)
+        cluster_.axis[k + 1] = sum += proj_[order[k]];
     for (int k = n_ + 1; k < 24; ++k)
         cluster_.axis[k] = sum;
+    lowT_ = proj_[order[0]];
+    highT_ = proj_[order[n_ - 1]];
 }
 
 // The split the axis suggests: texels change index where their
@@ -526,8 +521,8 @@ void ColourEncoder::SortAlongAxis()
 // spanning the extreme texels.
 void ColourEncoder::StartSplit(bool four, int split[3]) const
 {
-    const float lo = sortedT_[0], range = sortedT_[n_ - 1] - sortedT_[0];
-    auto countBelow = [&](float f) { return CountBits(BelowBits(proj_, lo + f * range, 0)); };
+    const float range = highT_ - lowT_;
+    auto countBelow = [&](float f) { return CountBits(BelowBits(proj_, lowT_ + f * range)); };
     split[0] = countBelow(four ? 1.0f / 6 : 0.25f);
     split[1] = countBelow(four ? 0.5f : 0.75f);
     split[2] = four ? countBelow(5.0f / 6) : split[1];
