@@ -130,6 +130,8 @@ void SetRough(RoughRow& row, int lane, float a2, float b2, float ab, float squar
 
 const RoughTable& GetRoughTable()
 {
+    // 83 KB: built on the heap rather than in the initialiser's frame, and
+    // kept for the life of the process.
     static const RoughTable* const table = [] {
         auto* t = new RoughTable;
         const float nan = __builtin_nanf("");
@@ -213,6 +215,10 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
     return s;
 }
 
+// A split as one number that orders splits as (i, j, k) does: boundaries
+// are at most 16 (k up to 23 in lanes past the last split).
+constexpr int SplitKey(int i, int j, int k) { return i << 16 | j << 8 | k; }
+
 // Merges the lanes' bests: the lowest error, the first split among equals.
 template <class F, class I>
 DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I bestA[3], const I bestB[3], bool four)
@@ -271,11 +277,11 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     for (int i = std::max(lo[0], 0); i <= std::min(hi[0], n); ++i) {
         const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
         if (!four) {
-            scoreRow(table.three[i], in.axis[i], i << 16, jFirst, jLast);
+            scoreRow(table.three[i], in.axis[i], SplitKey(i, 0, 0), jFirst, jLast);
             continue;
         }
         for (int j = jFirst; j <= jLast; ++j)
-            scoreRow(table.four[i][j], in.axis[i] + in.axis[j], i << 16 | j << 8, std::max(lo[2], j),
+            scoreRow(table.four[i][j], in.axis[i] + in.axis[j], SplitKey(i, j, 0), std::max(lo[2], j),
                      std::min(hi[2], n));
     }
     const I none[3] = {};
@@ -297,8 +303,7 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[
     auto keep = [&](const Scored<F, I>& s, int i, int j, int first) {
         const I better = s.error < bestError;
         bestError = better ? s.error : bestError;
-        I key = laneIndex + (i << 16 | j << 8 | first);
-        bestKey = better ? key : bestKey;
+        bestKey = better ? laneIndex + SplitKey(i, j, first) : bestKey;
         if constexpr (!kRough)
             for (int ch = 0; ch < 3; ++ch) {
                 bestA[ch] = better ? s.codeA[ch] : bestA[ch];
@@ -326,9 +331,9 @@ DXT_INLINE ClusterResult SearchAny(const ClusterInput& in, bool four, const int 
 {
     // Unit weights multiply by 1, which changes nothing: skip it.
     const bool unit = in.weight[0] == 1.0f && in.weight[1] == 1.0f && in.weight[2] == 1.0f;
-    const RoughTable& table = GetRoughTable();
     if (rough && in.n == kTableTexels)
-        return SearchRoughTabled<F, I>(in, table, four, lo, hi);
+        return SearchRoughTabled<F, I>(in, GetRoughTable(), four, lo, hi);
+    // The rough score fits the projections alone: weights play no part.
     if (rough)
         return Search<F, I, true, true>(in, four, lo, hi);
     return unit ? Search<F, I, false, true>(in, four, lo, hi) : Search<F, I, false, false>(in, four, lo, hi);
