@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -48,12 +49,18 @@ TEST(DxtPaths, KernelsAgreeOnRandomInput)
         set.wrg[0] = static_cast<std::int16_t>(1 + rng() % 128);
         set.wrg[1] = static_cast<std::int16_t>(1 + rng() % 128);
         set.wb = static_cast<std::int16_t>(1 + rng() % 128);
-        std::uint8_t palette[4][4], alphaPalette[8], alpha[16], mask[16];
+        std::uint8_t palette[4][4], alpha[16], mask[16];
         for (auto& entry : palette)
             for (auto& v : entry)
                 v = static_cast<std::uint8_t>(rng());
-        for (int k = 0; k < 8; ++k)
-            alphaPalette[k] = static_cast<std::uint8_t>(n % 3 ? rng() : rng() % 4 * 60);  // ties too
+        // Endpoints far apart, close together (ties between entries) and
+        // equal, in both orders.
+        int ends[8];
+        for (int q = 0; q < 4; ++q) {
+            ends[2 * q] = static_cast<int>(rng() % 256);
+            const int spread = n % 3 == 0 ? static_cast<int>(rng() % 5) - 2 : static_cast<int>(rng() % 256) - ends[2 * q];
+            ends[2 * q + 1] = std::clamp(ends[2 * q] + spread, 0, 255);
+        }
         for (int i = 0; i < 16; ++i) {
             alpha[i] = static_cast<std::uint8_t>(rng());
             mask[i] = (rng() & 3) ? 0xFF : 0;
@@ -62,17 +69,55 @@ TEST(DxtPaths, KernelsAgreeOnRandomInput)
         const auto& reference = dxt::detail::KernelsFor(dxt::Path::Scalar);
         std::uint32_t refIndices = 0;
         const std::uint32_t refError = reference.colour(set, palette, count, &refIndices);
-        const std::uint32_t refAlpha = reference.alpha(alpha, mask, alphaPalette);
-        const std::uint64_t refAlphaIndices = reference.alphaIndices(alpha, alphaPalette);
+        std::uint64_t refAlphaIndices = 0;
+        const std::uint32_t refAlpha = reference.alpha(alpha, mask, ends[0], ends[1], &refAlphaIndices);
+        std::uint32_t refQuad[4];
+        reference.alphaQuad(alpha, mask, ends, refQuad);
+        dxt::detail::AlphaMoments refMoments;
+        const std::uint32_t refFit = reference.alphaFit(alpha, mask, ends[2], ends[3], refMoments);
         for (dxt::Path p : paths) {
             const auto& k = dxt::detail::KernelsFor(p);
             std::uint32_t indices = 0;
             ASSERT_EQ(k.colour(set, palette, count, &indices), refError) << int(p) << " case " << n;
             ASSERT_EQ(indices, refIndices) << int(p) << " case " << n;
-            ASSERT_EQ(k.alpha(alpha, mask, alphaPalette), refAlpha) << int(p) << " case " << n;
-            ASSERT_EQ(k.alphaIndices(alpha, alphaPalette), refAlphaIndices) << int(p) << " case " << n;
+            std::uint64_t alphaIndices = 0;
+            ASSERT_EQ(k.alpha(alpha, mask, ends[0], ends[1], &alphaIndices), refAlpha) << int(p) << " case " << n;
+            ASSERT_EQ(alphaIndices, refAlphaIndices) << int(p) << " case " << n;
+            ASSERT_EQ(k.alpha(alpha, mask, ends[0], ends[1], nullptr), refAlpha) << int(p) << " case " << n;
+            std::uint32_t quad[4];
+            k.alphaQuad(alpha, mask, ends, quad);
+            for (int q = 0; q < 4; ++q)
+                ASSERT_EQ(quad[q], refQuad[q]) << int(p) << " case " << n << " pair " << q;
+            dxt::detail::AlphaMoments moments;
+            ASSERT_EQ(k.alphaFit(alpha, mask, ends[2], ends[3], moments), refFit) << int(p) << " case " << n;
+            ASSERT_EQ(std::memcmp(&moments, &refMoments, sizeof moments), 0) << int(p) << " case " << n;
         }
     }
+}
+
+// The vector paths build the alpha palettes themselves: every endpoint
+// pair must give the decoder's entries.  Alphas 0..7 are those entries, so
+// any entry off by one shows as an error or an index.
+TEST(DxtPaths, AlphaKernelsBuildTheDecodersPaletteForEveryPair)
+{
+    const auto paths = AvailablePaths();
+    const auto& reference = dxt::detail::KernelsFor(dxt::Path::Scalar);
+    std::uint8_t alpha[16], mask[16];
+    std::memset(mask, 0xFF, sizeof mask);
+    for (int a0 = 0; a0 < 256; ++a0)
+        for (int a1 = 0; a1 < 256; ++a1) {
+            dxt::detail::AlphaPalette(a0, a1, alpha);
+            for (int i = 8; i < 16; ++i)
+                alpha[i] = static_cast<std::uint8_t>(a0 * 31 + a1 * 17 + i * 45);
+            std::uint64_t refIndices = 0;
+            const std::uint32_t refError = reference.alpha(alpha, mask, a0, a1, &refIndices);
+            for (dxt::Path p : paths) {
+                std::uint64_t indices = 0;
+                ASSERT_EQ(dxt::detail::KernelsFor(p).alpha(alpha, mask, a0, a1, &indices), refError)
+                    << int(p) << " pair " << a0 << ", " << a1;
+                ASSERT_EQ(indices, refIndices) << int(p) << " pair " << a0 << ", " << a1;
+            }
+        }
 }
 
 TEST(DxtPaths, EveryPathEncodesTheSameBytes)

@@ -21,68 +21,59 @@ void EncodeAlphaExplicit(const std::uint8_t rgba[64], std::uint16_t valid, std::
 
 namespace {
 
+// Rounds num / den (den > 0) to the nearest whole number, halves up, and
+// clamps it to 0..255.
+int RoundedEndpoint(std::int64_t num, std::int64_t den)
+{
+    if (num <= 0)
+        return 0;
+    return static_cast<int>(std::min<std::int64_t>((2 * num + den) / (2 * den), 255));
+}
+
 struct AlphaSearch {
-    std::uint8_t alpha[16];
-    std::uint8_t mask[16];
-    AlphaKernel kernel;
-    AlphaIndexKernel indexKernel;
+    alignas(16) std::uint8_t alpha[16];
+    alignas(16) std::uint8_t mask[16];
+    const Kernels& kernels = ActiveKernels();
     int bestA0 = 0, bestA1 = 0;
     std::uint32_t bestError = UINT32_MAX;
 
-    std::uint32_t Try(int a0, int a1)
+    void Keep(int a0, int a1, std::uint32_t e)
     {
-        std::uint8_t palette[8];
-        AlphaPalette(a0, a1, palette);
-        const std::uint32_t e = kernel(alpha, mask, palette);
         if (e < bestError) {
             bestError = e;
             bestA0 = a0;
             bestA1 = a1;
         }
+    }
+
+    std::uint32_t Measure(int a0, int a1, std::uint64_t* indices = nullptr)
+    {
+        const std::uint32_t e = kernels.alpha(alpha, mask, a0, a1, indices);
+        Keep(a0, a1, e);
         return e;
     }
 
     // Least-squares endpoints for the indices the pair (a0, a1) gives,
     // rounded, while that lowers the error: moves the endpoints inside the
     // range of the texels, where the single steps below take too long to
-    // go.  Leaves the best pair reached in (a0, a1).
-    void Refit(int& a0, int& a1, bool eightValue, int rounds)
+    // go.  Leaves the best pair reached in (a0, a1) and returns its error.
+    std::uint32_t Refit(int& a0, int& a1, bool eightValue, int rounds)
     {
-        std::uint32_t current = Try(a0, a1);
+        if (rounds <= 0)
+            return Measure(a0, a1);
+        AlphaMoments m;
+        std::uint32_t current = kernels.alphaFit(alpha, mask, a0, a1, m);
+        Keep(a0, a1, current);
+        // The moments count weights in units of 1/d, so the endpoints are
+        // d times the usual solution over the determinant; all whole
+        // numbers, so the fit is exact.
+        const std::int64_t d = eightValue ? 7 : 5;
         for (int r = 0; r < rounds && current != 0; ++r) {
-            std::uint8_t palette[8];
-            AlphaPalette(a0, a1, palette);
-            const std::uint64_t bits = indexKernel(alpha, palette);
-            // Each entry's weight on a0; entries 6 and 7 of the 6-value
-            // mode are the fixed 0 and 255 and do not count.
-            double s00 = 0, s01 = 0, s11 = 0, sx0 = 0, sx1 = 0;
-            for (int i = 0; i < 16; ++i) {
-                if (!mask[i])
-                    continue;
-                const int index = static_cast<int>(bits >> (3 * i) & 7);
-                double w;
-                if (index == 0)
-                    w = 1;
-                else if (index == 1)
-                    w = 0;
-                else if (eightValue)
-                    w = (8 - index) / 7.0;
-                else if (index <= 5)
-                    w = (6 - index) / 5.0;
-                else
-                    continue;
-                const double x = alpha[i];
-                s00 += w * w;
-                s01 += w * (1 - w);
-                s11 += (1 - w) * (1 - w);
-                sx0 += w * x;
-                sx1 += (1 - w) * x;
-            }
-            const double det = s00 * s11 - s01 * s01;
-            if (!(det > 1e-9))
+            const std::int64_t det = std::int64_t{m.ww} * m.vv - std::int64_t{m.wv} * m.wv;
+            if (det <= 0)
                 break;
-            int n0 = static_cast<int>(std::clamp((sx0 * s11 - sx1 * s01) / det, 0.0, 255.0) + 0.5);
-            int n1 = static_cast<int>(std::clamp((sx1 * s00 - sx0 * s01) / det, 0.0, 255.0) + 0.5);
+            int n0 = RoundedEndpoint(d * (std::int64_t{m.wx} * m.vv - std::int64_t{m.vx} * m.wv), det);
+            int n1 = RoundedEndpoint(d * (std::int64_t{m.vx} * m.ww - std::int64_t{m.wx} * m.wv), det);
             // Keep the mode: the 8-value one needs a0 > a1.
             if (eightValue && n0 <= n1) {
                 if (n0 == n1 && n0 < 255)
@@ -96,40 +87,85 @@ struct AlphaSearch {
                 std::swap(n0, n1);
             if (n0 == a0 && n1 == a1)
                 break;
-            const std::uint32_t e = Try(n0, n1);
+            AlphaMoments next;
+            const std::uint32_t e = kernels.alphaFit(alpha, mask, n0, n1, next);
+            Keep(n0, n1, e);
             if (e >= current)
                 break;
             current = e;
             a0 = n0;
             a1 = n1;
+            m = next;
         }
+        return current;
     }
 
-    // Walks each endpoint by single steps while that lowers the error.  The
-    // mode is kept: the 8-value mode needs a0 > a1, the 6-value a0 <= a1.
-    void Descend(int a0, int a1, bool eightValue, int maxSteps)
+    // Walks each endpoint by single steps while that lowers the error,
+    // starting from (a0, a1) with error `current`.  The mode is kept: the
+    // 8-value mode needs a0 > a1, the 6-value a0 <= a1.
+    void Descend(int a0, int a1, std::uint32_t current, bool eightValue, int maxSteps)
     {
-        std::uint32_t current = Try(a0, a1);
+        static const int kMoves[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
         for (int step = 0; step < maxSteps && current != 0; ++step) {
-            static const int moves[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+            // The four neighbours at once; one off the grid or in the other
+            // mode is replaced by the current pair, which cannot win.
+            int ends[8];
+            bool valid[4];
+            for (int m = 0; m < 4; ++m) {
+                const int n0 = a0 + kMoves[m][0], n1 = a1 + kMoves[m][1];
+                valid[m] = n0 >= 0 && n0 <= 255 && n1 >= 0 && n1 <= 255 && (n0 > n1) == eightValue;
+                ends[2 * m] = valid[m] ? n0 : a0;
+                ends[2 * m + 1] = valid[m] ? n1 : a1;
+            }
+            std::uint32_t errors[4];
+            kernels.alphaQuad(alpha, mask, ends, errors);
             int bestMove = -1;
             std::uint32_t bestMoveError = current;
             for (int m = 0; m < 4; ++m) {
-                const int n0 = a0 + moves[m][0], n1 = a1 + moves[m][1];
-                if (n0 < 0 || n0 > 255 || n1 < 0 || n1 > 255 || (n0 > n1) != eightValue)
+                if (!valid[m])
                     continue;
-                const std::uint32_t e = Try(n0, n1);
-                if (e < bestMoveError) {
-                    bestMoveError = e;
+                Keep(ends[2 * m], ends[2 * m + 1], errors[m]);
+                if (errors[m] < bestMoveError) {
+                    bestMoveError = errors[m];
                     bestMove = m;
                 }
             }
             if (bestMove < 0)
                 break;
-            a0 += moves[bestMove][0];
-            a1 += moves[bestMove][1];
+            a0 += kMoves[bestMove][0];
+            a1 += kMoves[bestMove][1];
             current = bestMoveError;
         }
+    }
+
+    // Every pair within `reach` of the best so far, four at a time.
+    void Around(int reach)
+    {
+        const int a0 = bestA0, a1 = bestA1;
+        int ends[8], pending = 0;
+        auto flush = [&] {
+            for (int q = pending; q < 4; ++q) {
+                ends[2 * q] = ends[0];
+                ends[2 * q + 1] = ends[1];
+            }
+            std::uint32_t errors[4];
+            kernels.alphaQuad(alpha, mask, ends, errors);
+            for (int q = 0; q < pending; ++q)
+                Keep(ends[2 * q], ends[2 * q + 1], errors[q]);
+            pending = 0;
+        };
+        for (int d0 = -reach; d0 <= reach; ++d0)
+            for (int d1 = -reach; d1 <= reach; ++d1) {
+                const int n0 = a0 + d0, n1 = a1 + d1;
+                if (n0 < 0 || n0 > 255 || n1 < 0 || n1 > 255)
+                    continue;
+                ends[2 * pending] = n0;
+                ends[2 * pending + 1] = n1;
+                if (++pending == 4)
+                    flush();
+            }
+        if (pending)
+            flush();
     }
 };
 
@@ -139,8 +175,6 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
                              std::uint8_t block[8])
 {
     AlphaSearch search;
-    search.kernel = ActiveKernels().alpha;
-    search.indexKernel = ActiveKernels().alphaIndices;
     int lo = 255, hi = 0, innerLo = 255, innerHi = 0;
     for (int i = 0; i < 16; ++i) {
         const bool on = valid >> i & 1;
@@ -164,35 +198,25 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
         const int steps = quality == Quality::Fast ? 0 : quality == Quality::Normal ? 4 : 64;
         const int rounds = quality == Quality::Fast ? 0 : 4;
         int a0 = hi, a1 = lo;
-        search.Refit(a0, a1, true, rounds);
-        search.Descend(a0, a1, true, steps);
+        search.Descend(a0, a1, search.Refit(a0, a1, true, rounds), true, steps);
         if (search.bestError != 0) {
             // The 6-value mode spends its endpoints on the texels between the
             // exact 0 and 255 entries.
             if (innerLo > innerHi) {
-                search.Try(0, 0);
+                search.Measure(0, 0);
             } else {
                 a0 = innerLo;
                 a1 = innerHi;
-                search.Refit(a0, a1, false, rounds);
-                search.Descend(a0, a1, false, steps);
+                search.Descend(a0, a1, search.Refit(a0, a1, false, rounds), false, steps);
             }
         }
-        if (quality == Quality::Highest && search.bestError != 0) {
-            // A wider look around the extremes for both modes.
-            const int a0 = search.bestA0, a1 = search.bestA1;
-            for (int d0 = -4; d0 <= 4; ++d0)
-                for (int d1 = -4; d1 <= 4; ++d1) {
-                    const int n0 = a0 + d0, n1 = a1 + d1;
-                    if (n0 >= 0 && n0 <= 255 && n1 >= 0 && n1 <= 255)
-                        search.Try(n0, n1);
-                }
-        }
+        // A wider look around the extremes for both modes.
+        if (quality == Quality::Highest && search.bestError != 0)
+            search.Around(4);
     }
 
-    std::uint8_t palette[8];
-    AlphaPalette(search.bestA0, search.bestA1, palette);
-    std::uint64_t bits = search.indexKernel(search.alpha, palette);
+    std::uint64_t bits = 0;
+    search.kernels.alpha(search.alpha, search.mask, search.bestA0, search.bestA1, &bits);
     // Texels that do not exist take index 0, whatever their stand-in value.
     for (int i = 0; i < 16; ++i)
         if (!search.mask[i])

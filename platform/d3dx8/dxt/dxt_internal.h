@@ -101,20 +101,43 @@ struct ColourSet {
 using ColourKernel = std::uint32_t (*)(const ColourSet& set, const std::uint8_t palette[4][4], int count,
                                        std::uint32_t* indices);
 
-// Summed squared error of the masked alphas against the nearest of the 8
-// palette entries.  Alphas as 16 bytes, mask as 16 bytes of 0 or 0xFF.
-using AlphaKernel = std::uint32_t (*)(const std::uint8_t alpha[16], const std::uint8_t mask[16],
-                                      const std::uint8_t palette[8]);
+// Interpolated alpha blocks, from the endpoints (a0, a1) and the palette
+// AlphaPalette gives for them.  Alphas as 16 bytes, mask as 16 bytes of 0
+// or 0xFF.  Returns the summed squared error of the masked alphas against
+// the nearest palette entry; `indices` (if not null) gets the index of that
+// entry for every alpha (lowest on ties), 3 bits each, alpha 0 in the low
+// bits.
+using AlphaKernel = std::uint32_t (*)(const std::uint8_t alpha[16], const std::uint8_t mask[16], int a0, int a1,
+                                      std::uint64_t* indices);
 
-// For each alpha the index of the nearest palette entry (lowest on ties),
-// 3 bits each, alpha 0 in the low bits.
-using AlphaIndexKernel = std::uint64_t (*)(const std::uint8_t alpha[16], const std::uint8_t palette[8]);
+// The sums the least-squares fit of the endpoints to the indices needs,
+// with each alpha's weight w on a0 and v on a1 in units of 1/7 (8-value
+// mode) or 1/5 (6-value mode), zero for the fixed 0 and 255 entries and for
+// alphas that do not count: w^2, w v, v^2, w x and v x summed.
+struct AlphaMoments {
+    std::int32_t ww, wv, vv, wx, vx;
+};
+// The error as AlphaKernel gives it, and the moments of its indices.
+using AlphaFitKernel = std::uint32_t (*)(const std::uint8_t alpha[16], const std::uint8_t mask[16], int a0, int a1,
+                                         AlphaMoments& moments);
+
+// The error alone for four endpoint pairs at once: ends holds a0, a1 of
+// each pair in turn.
+using AlphaQuadKernel = void (*)(const std::uint8_t alpha[16], const std::uint8_t mask[16], const int ends[8],
+                                 std::uint32_t errors[4]);
 
 struct Kernels {
     ColourKernel colour;
     AlphaKernel alpha;
-    AlphaIndexKernel alphaIndices;
+    AlphaQuadKernel alphaQuad;
+    AlphaFitKernel alphaFit;
 };
+
+// Each palette entry's weight on a0 and on a1, in units of 1/5 and 1/7:
+// [mode][entry], mode 1 for the 8-value mode (a0 > a1).  The 6-value mode's
+// fixed 0 and 255 have none.
+inline constexpr std::int16_t kAlphaWeightA0[2][8] = {{5, 0, 4, 3, 2, 1, 0, 0}, {7, 0, 6, 5, 4, 3, 2, 1}};
+inline constexpr std::int16_t kAlphaWeightA1[2][8] = {{0, 5, 1, 2, 3, 4, 0, 0}, {0, 7, 1, 2, 3, 4, 5, 6}};
 
 const Kernels& ActiveKernels();
 const Kernels& KernelsFor(Path path);

@@ -42,23 +42,12 @@ std::uint32_t ColourScalar(const ColourSet& s, const std::uint8_t palette[4][4],
     return total;
 }
 
-std::uint32_t AlphaScalar(const std::uint8_t alpha[16], const std::uint8_t mask[16], const std::uint8_t palette[8])
+std::uint32_t AlphaScalar(const std::uint8_t alpha[16], const std::uint8_t mask[16], int a0, int a1,
+                          std::uint64_t* indices)
 {
+    std::uint8_t palette[8];
+    AlphaPalette(a0, a1, palette);
     std::uint32_t total = 0;
-    for (int i = 0; i < 16; ++i) {
-        int best = 255;
-        for (int k = 0; k < 8; ++k) {
-            const int d = alpha[i] > palette[k] ? alpha[i] - palette[k] : palette[k] - alpha[i];
-            best = d < best ? d : best;
-        }
-        best &= mask[i];
-        total += static_cast<std::uint32_t>(best * best);
-    }
-    return total;
-}
-
-std::uint64_t AlphaIndicesScalar(const std::uint8_t alpha[16], const std::uint8_t palette[8])
-{
     std::uint64_t bits = 0;
     for (int i = 0; i < 16; ++i) {
         int best = 256, bestIndex = 0;
@@ -70,8 +59,44 @@ std::uint64_t AlphaIndicesScalar(const std::uint8_t alpha[16], const std::uint8_
             }
         }
         bits |= static_cast<std::uint64_t>(bestIndex) << (3 * i);
+        best &= mask[i];
+        total += static_cast<std::uint32_t>(best * best);
     }
-    return bits;
+    if (indices)
+        *indices = bits;
+    return total;
+}
+
+// The fit's sums from the indices, one alpha at a time.
+template <AlphaKernel kOne>
+std::uint32_t AlphaFitOf(const std::uint8_t alpha[16], const std::uint8_t mask[16], int a0, int a1,
+                         AlphaMoments& moments)
+{
+    std::uint64_t bits = 0;
+    const std::uint32_t error = kOne(alpha, mask, a0, a1, &bits);
+    const int mode = a0 > a1 ? 1 : 0;
+    moments = AlphaMoments{};
+    for (int i = 0; i < 16; ++i) {
+        if (!mask[i])
+            continue;
+        const int index = static_cast<int>(bits >> (3 * i) & 7);
+        const int w = kAlphaWeightA0[mode][index], v = kAlphaWeightA1[mode][index], x = alpha[i];
+        moments.ww += w * w;
+        moments.wv += w * v;
+        moments.vv += v * v;
+        moments.wx += w * x;
+        moments.vx += v * x;
+    }
+    return error;
+}
+
+// Four pairs, one at a time.
+template <AlphaKernel kOne>
+void AlphaQuadOf(const std::uint8_t alpha[16], const std::uint8_t mask[16], const int ends[8],
+                 std::uint32_t errors[4])
+{
+    for (int q = 0; q < 4; ++q)
+        errors[q] = kOne(alpha, mask, ends[2 * q], ends[2 * q + 1], nullptr);
 }
 
 #if DXT_X86
@@ -145,39 +170,45 @@ std::uint32_t ColourSse2(const ColourSet& s, const std::uint8_t palette[4][4], i
     return HorizontalSum(total);
 }
 
-std::uint32_t AlphaSse2(const std::uint8_t alpha[16], const std::uint8_t mask[16], const std::uint8_t palette[8])
+inline std::uint32_t SumSquaresOfBytes(__m128i v)
 {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha));
-    __m128i best = _mm_set1_epi8(static_cast<char>(-1));
-    for (int k = 0; k < 8; ++k) {
-        const __m128i p = _mm_set1_epi8(static_cast<char>(palette[k]));
-        best = _mm_min_epu8(best, _mm_or_si128(_mm_subs_epu8(a, p), _mm_subs_epu8(p, a)));
-    }
-    best = _mm_and_si128(best, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask)));
     const __m128i zero = _mm_setzero_si128();
-    const __m128i lo = _mm_unpacklo_epi8(best, zero), hi = _mm_unpackhi_epi8(best, zero);
+    const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
     return HorizontalSum(_mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
 }
 
-std::uint64_t AlphaIndicesSse2(const std::uint8_t alpha[16], const std::uint8_t palette[8])
+// 16 bytes holding 0..7 -> 3 bits each, byte 0 in the low bits.
+inline std::uint64_t PackAlphaIndexBytes(__m128i index)
 {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha));
-    __m128i best = _mm_set1_epi8(static_cast<char>(-1)), index = _mm_setzero_si128();
-    for (int k = 0; k < 8; ++k) {
-        const __m128i p = _mm_set1_epi8(static_cast<char>(palette[k]));
-        const __m128i d = _mm_or_si128(_mm_subs_epu8(a, p), _mm_subs_epu8(p, a));
-        // d < best, unsigned: best is the larger and they differ.
-        const __m128i less =
-            _mm_andnot_si128(_mm_cmpeq_epi8(d, best), _mm_cmpeq_epi8(_mm_max_epu8(d, best), best));
-        best = _mm_min_epu8(best, d);
-        index = Select(less, _mm_set1_epi8(static_cast<char>(k)), index);
-    }
     alignas(16) std::uint8_t bytes[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(bytes), index);
     std::uint64_t bits = 0;
     for (int i = 0; i < 16; ++i)
         bits |= static_cast<std::uint64_t>(bytes[i]) << (3 * i);
     return bits;
+}
+
+std::uint32_t AlphaSse2(const std::uint8_t alpha[16], const std::uint8_t mask[16], int a0, int a1,
+                        std::uint64_t* indices)
+{
+    std::uint8_t palette[8];
+    AlphaPalette(a0, a1, palette);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha));
+    __m128i best = _mm_set1_epi8(static_cast<char>(-1)), index = _mm_setzero_si128();
+    for (int k = 0; k < 8; ++k) {
+        const __m128i p = _mm_set1_epi8(static_cast<char>(palette[k]));
+        const __m128i d = _mm_or_si128(_mm_subs_epu8(a, p), _mm_subs_epu8(p, a));
+        if (indices) {
+            // d < best, unsigned: best is the larger and they differ.
+            const __m128i less =
+                _mm_andnot_si128(_mm_cmpeq_epi8(d, best), _mm_cmpeq_epi8(_mm_max_epu8(d, best), best));
+            index = Select(less, _mm_set1_epi8(static_cast<char>(k)), index);
+        }
+        best = _mm_min_epu8(best, d);
+    }
+    if (indices)
+        *indices = PackAlphaIndexBytes(index);
+    return SumSquaresOfBytes(_mm_and_si128(best, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask))));
 }
 
 __attribute__((target("avx2"))) std::uint32_t ColourAvx2(const ColourSet& s, const std::uint8_t palette[4][4],
@@ -225,6 +256,153 @@ __attribute__((target("avx2"))) std::uint32_t ColourAvx2(const ColourSet& s, con
     return HorizontalSum(sum);
 }
 
+// 32-byte vectors are passed only between functions built for AVX2, all
+// inlined into their callers here.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+// The palettes of interpolated alpha in vectors: per 16-bit lane of a
+// 128-bit half, entry k = (w0 a0 + w1 a1 + bias) / d, the division by 5 or 7
+// a multiply by a rounded-up reciprocal (exact for these sums: below 1789).
+// Entries 0 and 1 come out as a0 and a1 themselves; the 6-value mode's 0
+// and 255 from the bias alone.  [mode][lane], mode 1 for a0 > a1.
+struct AlphaRule {
+    alignas(16) std::int16_t w0[2][8], w1[2][8], bias[2][8], reciprocal[2][8];
+};
+constexpr AlphaRule MakeAlphaRule()
+{
+    AlphaRule rule{};
+    for (int mode = 0; mode < 2; ++mode)
+        for (int k = 0; k < 8; ++k) {
+            rule.w0[mode][k] = kAlphaWeightA0[mode][k];
+            rule.w1[mode][k] = kAlphaWeightA1[mode][k];
+            rule.bias[mode][k] = mode ? 3 : k == 7 ? 1275 : 2;
+            rule.reciprocal[mode][k] = mode ? 9363 : 13108;
+        }
+    return rule;
+}
+constexpr AlphaRule kAlphaRule = MakeAlphaRule();
+
+// One row of the rule for each half, by the halves' modes.
+__attribute__((target("avx2"))) inline __m256i AlphaRuleRows(const std::int16_t (&row)[2][8], bool first, bool second)
+{
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(row[first]))),
+                                   _mm_load_si128(reinterpret_cast<const __m128i*>(row[second])), 1);
+}
+
+// Palette entries 0..7 of each half as 16-bit values.
+__attribute__((target("avx2"))) inline __m256i AlphaPalettes(int a0, int a1, int b0, int b1)
+{
+    const bool ea = a0 > a1, eb = b0 > b1;
+    const __m256i e0 = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi16(static_cast<short>(a0))),
+                                               _mm_set1_epi16(static_cast<short>(b0)), 1);
+    const __m256i e1 = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_set1_epi16(static_cast<short>(a1))),
+                                               _mm_set1_epi16(static_cast<short>(b1)), 1);
+    const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(_mm256_mullo_epi16(AlphaRuleRows(kAlphaRule.w0, ea, eb), e0),
+                                                          _mm256_mullo_epi16(AlphaRuleRows(kAlphaRule.w1, ea, eb), e1)),
+                                         AlphaRuleRows(kAlphaRule.bias, ea, eb));
+    return _mm256_mulhi_epu16(sum, AlphaRuleRows(kAlphaRule.reciprocal, ea, eb));
+}
+
+// Per byte of `alpha` (two halves), the distance to the nearest entry of
+// the half's palette (bytes 0..7 of `palette`).
+__attribute__((target("avx2"))) inline __m256i NearestAlpha(__m256i alpha, __m256i palette)
+{
+    __m256i best = _mm256_set1_epi8(static_cast<char>(-1));
+    for (int k = 0; k < 8; ++k) {
+        const __m256i p = _mm256_shuffle_epi8(palette, _mm256_set1_epi8(static_cast<char>(k)));
+        best = _mm256_min_epu8(best, _mm256_or_si256(_mm256_subs_epu8(alpha, p), _mm256_subs_epu8(p, alpha)));
+    }
+    return best;
+}
+
+// Sums of the squared bytes of each half: in lanes 0 and 4.
+__attribute__((target("avx2"))) inline __m256i SumSquaresOfHalves(__m256i v)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i lo = _mm256_unpacklo_epi8(v, zero), hi = _mm256_unpackhi_epi8(v, zero);
+    __m256i s = _mm256_add_epi32(_mm256_madd_epi16(lo, lo), _mm256_madd_epi16(hi, hi));
+    s = _mm256_add_epi32(s, _mm256_shuffle_epi32(s, _MM_SHUFFLE(1, 0, 3, 2)));
+    return _mm256_add_epi32(s, _mm256_shuffle_epi32(s, _MM_SHUFFLE(2, 3, 0, 1)));
+}
+
+// The nearest palette entry for each alpha of one pair: distances in
+// `best`, indices (lowest on ties) in `index`.
+__attribute__((target("avx2"))) inline void NearestAlphaWithIndex(__m128i a, int a0, int a1, __m128i& best,
+                                                                  __m128i& index)
+{
+    const __m256i wide = AlphaPalettes(a0, a1, a0, a1);
+    const __m128i palette = _mm_packus_epi16(_mm256_castsi256_si128(wide), _mm256_castsi256_si128(wide));
+    best = _mm_set1_epi8(static_cast<char>(-1));
+    index = _mm_setzero_si128();
+    for (int k = 0; k < 8; ++k) {
+        const __m128i p = _mm_shuffle_epi8(palette, _mm_set1_epi8(static_cast<char>(k)));
+        const __m128i d = _mm_or_si128(_mm_subs_epu8(a, p), _mm_subs_epu8(p, a));
+        const __m128i notLess = _mm_cmpeq_epi8(_mm_min_epu8(d, best), best);
+        index = _mm_blendv_epi8(_mm_set1_epi8(static_cast<char>(k)), index, notLess);
+        best = _mm_min_epu8(best, d);
+    }
+}
+
+__attribute__((target("avx2"))) std::uint32_t AlphaAvx2(const std::uint8_t alpha[16], const std::uint8_t mask[16],
+                                                        int a0, int a1, std::uint64_t* indices)
+{
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha));
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
+    if (!indices) {
+        const __m256i wide = AlphaPalettes(a0, a1, a0, a1);
+        const __m256i best = NearestAlpha(_mm256_castsi128_si256(a), _mm256_packus_epi16(wide, wide));
+        return SumSquaresOfBytes(_mm_and_si128(_mm256_castsi256_si128(best), m));
+    }
+    __m128i best, index;
+    NearestAlphaWithIndex(a, a0, a1, best, index);
+    *indices = PackAlphaIndexBytes(index);
+    return SumSquaresOfBytes(_mm_and_si128(best, m));
+}
+
+__attribute__((target("avx2"))) inline std::int32_t SumOfPairs(__m128i pairs)
+{
+    return static_cast<std::int32_t>(HorizontalSum(_mm_madd_epi16(pairs, _mm_set1_epi16(1))));
+}
+
+__attribute__((target("avx2"))) std::uint32_t AlphaFitAvx2(const std::uint8_t alpha[16], const std::uint8_t mask[16],
+                                                           int a0, int a1, AlphaMoments& moments)
+{
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha));
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
+    __m128i best, index;
+    NearestAlphaWithIndex(a, a0, a1, best, index);
+    // Each alpha's weights by its index; alphas that do not count look up
+    // with the top bit set, which reads zero.
+    const int mode = a0 > a1 ? 1 : 0;
+    const __m128i w0 = _mm_load_si128(reinterpret_cast<const __m128i*>(kAlphaRule.w0[mode]));
+    const __m128i w1 = _mm_load_si128(reinterpret_cast<const __m128i*>(kAlphaRule.w1[mode]));
+    const __m128i lookup = _mm_or_si128(index, _mm_andnot_si128(m, _mm_set1_epi8(static_cast<char>(0x80))));
+    const __m128i w = _mm_shuffle_epi8(_mm_packus_epi16(w0, w0), lookup);
+    const __m128i v = _mm_shuffle_epi8(_mm_packus_epi16(w1, w1), lookup);
+    // Byte products summed in pairs: at most 2 * 7 * 255, inside 16 bits.
+    moments.ww = SumOfPairs(_mm_maddubs_epi16(w, w));
+    moments.wv = SumOfPairs(_mm_maddubs_epi16(w, v));
+    moments.vv = SumOfPairs(_mm_maddubs_epi16(v, v));
+    moments.wx = SumOfPairs(_mm_maddubs_epi16(a, w));
+    moments.vx = SumOfPairs(_mm_maddubs_epi16(a, v));
+    return SumSquaresOfBytes(_mm_and_si128(best, m));
+}
+
+__attribute__((target("avx2"))) void AlphaQuadAvx2(const std::uint8_t alpha[16], const std::uint8_t mask[16],
+                                                   const int ends[8], std::uint32_t errors[4])
+{
+    const __m256i a = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha)));
+    const __m256i m = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(mask)));
+    const __m256i first = AlphaPalettes(ends[0], ends[1], ends[2], ends[3]);
+    const __m256i second = AlphaPalettes(ends[4], ends[5], ends[6], ends[7]);
+    const __m256i s0 = SumSquaresOfHalves(_mm256_and_si256(NearestAlpha(a, _mm256_packus_epi16(first, first)), m));
+    const __m256i s1 = SumSquaresOfHalves(_mm256_and_si256(NearestAlpha(a, _mm256_packus_epi16(second, second)), m));
+    errors[0] = static_cast<std::uint32_t>(_mm256_extract_epi32(s0, 0));
+    errors[1] = static_cast<std::uint32_t>(_mm256_extract_epi32(s0, 4));
+    errors[2] = static_cast<std::uint32_t>(_mm256_extract_epi32(s1, 0));
+    errors[3] = static_cast<std::uint32_t>(_mm256_extract_epi32(s1, 4));
+}
+
 bool HasAvx2()
 {
     static const bool has = __builtin_cpu_supports("avx2");
@@ -237,10 +415,10 @@ bool HasAvx2() { return false; }
 
 #endif
 
-const Kernels kScalar{ColourScalar, AlphaScalar, AlphaIndicesScalar};
+const Kernels kScalar{ColourScalar, AlphaScalar, AlphaQuadOf<AlphaScalar>, AlphaFitOf<AlphaScalar>};
 #if DXT_X86
-const Kernels kSse2{ColourSse2, AlphaSse2, AlphaIndicesSse2};
-const Kernels kAvx2{ColourAvx2, AlphaSse2, AlphaIndicesSse2};
+const Kernels kSse2{ColourSse2, AlphaSse2, AlphaQuadOf<AlphaSse2>, AlphaFitOf<AlphaSse2>};
+const Kernels kAvx2{ColourAvx2, AlphaAvx2, AlphaQuadAvx2, AlphaFitAvx2};
 #endif
 
 bool Available(Path path)
