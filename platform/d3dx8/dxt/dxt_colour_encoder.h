@@ -336,11 +336,18 @@ const IndexWeights& GetIndexWeights()
 
 // The grid value of codes per channel (red, green, blue, unused):
 // (c << 3 | c >> 2) for 5 bits and (c << 2 | c >> 4) for 6 bits are
-// c * 33 / 4 and c * 65 / 16 rounded down, exact in floats.
+// c * 132 / 16 and c * 65 / 16 rounded down.  The products stay below 2^15,
+// so a 16-bit multiply of the low halves gives them.
 inline V4 ExpandCodes(I4 code)
 {
-    const V4 step = {33.0f / 4, 65.0f / 16, 33.0f / 4, 33.0f / 4};
-    return __builtin_convertvector(__builtin_convertvector(__builtin_convertvector(code, V4) * step, I4), V4);
+#if defined(__SSE2__)
+    __m128i c;
+    std::memcpy(&c, &code, sizeof c);
+    const __m128i product = _mm_mullo_epi16(c, _mm_setr_epi32(132, 65, 132, 132));
+    return _mm_cvtepi32_ps(_mm_srli_epi32(product, 4));
+#else
+    return __builtin_convertvector((code * I4{132, 65, 132, 132}) >> 4, V4);
+#endif
 }
 
 // The codes either side of each channel's value: the highest whose grid
