@@ -204,11 +204,14 @@ void DestRows::EncodeBand()
                 std::memcpy(texels + 16 * y, &bandBuffer_[(r * 4 + y) * bandPitch + std::size_t(c) * 16], 16);
             dxt::EncodeOptions options;
             const UINT x0 = (firstBlockColumn_ + c) * 4, y0 = (firstRow + r) * 4;
-            options.validMask = 0;
-            for (UINT y = 0; y < 4; ++y)
-                for (UINT x = 0; x < 4; ++x)
-                    if (x0 + x < d.Width && y0 + y < d.Height)
-                        options.validMask |= static_cast<std::uint16_t>(1u << (y * 4 + x));
+            // Only blocks on the right and bottom edges miss texels.
+            if (x0 + 4 > d.Width || y0 + 4 > d.Height) {
+                options.validMask = 0;
+                for (UINT y = 0; y < 4; ++y)
+                    for (UINT x = 0; x < 4; ++x)
+                        if (x0 + x < d.Width && y0 + y < d.Height)
+                            options.validMask |= static_cast<std::uint16_t>(1u << (y * 4 + x));
+            }
             dxt::EncodeBlock(format, texels, surface_.Row(firstRow + r) + std::size_t(firstBlockColumn_ + c) * blockBytes,
                              options);
         }
