@@ -208,16 +208,31 @@ void RowCodec::Unpack(const BYTE* row, UINT x, UINT n, Color* out) const
     }
 }
 
+namespace {
+
+// B, G, R, A <-> R, G, B, A for n texels (the same swap either way), alpha
+// set to 255 when `opaque`.  Whole words, so that the compiler vectorises.
+static_assert(std::endian::native == std::endian::little, "texels are read as little-endian words");
+void SwapRedBlue(const std::uint8_t* in, UINT n, bool opaque, std::uint8_t* out)
+{
+    const std::uint32_t alpha = opaque ? 0xFF000000u : 0;
+    for (UINT i = 0; i < n; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, in + 4 * std::size_t(i), 4);
+        v = (v & 0xFF00FF00u) | (v >> 16 & 0xFFu) | (v & 0xFFu) << 16 | alpha;
+        std::memcpy(out + 4 * std::size_t(i), &v, 4);
+    }
+}
+
+} // namespace
+
 void RowCodec::UnpackRgba8(const BYTE* row, UINT x, UINT n, std::uint8_t* out) const
 {
     const BYTE* p = row + std::size_t(x) * bytes_;
     switch (format_) {
     case D3DFMT_A8R8G8B8:
     case D3DFMT_X8R8G8B8: {
-        const bool opaque = format_ == D3DFMT_X8R8G8B8;
-        for (UINT i = 0; i < n; ++i, p += 4, out += 4) {
-            out[0] = p[2], out[1] = p[1], out[2] = p[0], out[3] = opaque ? 255 : p[3];
-        }
+        SwapRedBlue(p, n, format_ == D3DFMT_X8R8G8B8, out);
         return;
     }
     case D3DFMT_R8G8B8:
@@ -335,10 +350,7 @@ void RowCodec::PackRgba8(const std::uint8_t* in, UINT x, UINT n, UINT rowWidth, 
     switch (format_) {
     case D3DFMT_A8R8G8B8:
     case D3DFMT_X8R8G8B8: {
-        const bool opaque = format_ == D3DFMT_X8R8G8B8;
-        for (UINT i = 0; i < n; ++i, p += 4, in += 4) {
-            p[0] = in[2], p[1] = in[1], p[2] = in[0], p[3] = opaque ? 255 : in[3];
-        }
+        SwapRedBlue(in, n, format_ == D3DFMT_X8R8G8B8, p);
         return;
     }
     case D3DFMT_R8G8B8:
