@@ -16,6 +16,12 @@ int main(int argc, char** argv)
     // still mapped on their own and returned at once.
     mallopt(M_MMAP_THRESHOLD, 64 << 20);
     mallopt(M_TRIM_THRESHOLD, 128 << 20);
+    // One heap for every thread: each file is prepared on a thread of its
+    // own, and with a heap per thread what one file freed could sit unused
+    // in another heap while the next file took fresh pages.  The threads
+    // allocate a few large buffers per file, so they seldom wait on the
+    // shared one.
+    mallopt(M_ARENA_MAX, 1);
 #endif
     pDPrintOutputProc = LogOutputProc;
     return MipforgeMain(argc, argv);
