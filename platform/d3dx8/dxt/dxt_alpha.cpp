@@ -138,6 +138,13 @@ struct AlphaSearch {
         }
     }
 
+    // The refit, then the unit steps from where it ended.
+    void Improve(int a0, int a1, bool eightValue, int rounds, int steps)
+    {
+        const std::uint32_t refitted = Refit(a0, a1, eightValue, rounds);
+        Descend(a0, a1, refitted, eightValue, steps);
+    }
+
     // Every pair within `reach` of the best so far, four at a time.
     void Around(int reach)
     {
@@ -197,17 +204,14 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
     } else {
         const int steps = quality == Quality::Fast ? 0 : quality == Quality::Normal ? 4 : 64;
         const int rounds = quality == Quality::Fast ? 0 : 4;
-        int a0 = hi, a1 = lo;
-        search.Descend(a0, a1, search.Refit(a0, a1, true, rounds), true, steps);
+        search.Improve(hi, lo, true, rounds, steps);
         if (search.bestError != 0) {
             // The 6-value mode spends its endpoints on the texels between the
             // exact 0 and 255 entries.
             if (innerLo > innerHi) {
                 search.Measure(0, 0);
             } else {
-                a0 = innerLo;
-                a1 = innerHi;
-                search.Descend(a0, a1, search.Refit(a0, a1, false, rounds), false, steps);
+                search.Improve(innerLo, innerHi, false, rounds, steps);
             }
         }
         // A wider look around the extremes for both modes.
