@@ -348,14 +348,10 @@ __attribute__((target("avx2"))) std::uint32_t AlphaAvx2(const std::uint8_t alpha
 {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha));
     const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask));
-    if (!indices) {
-        const __m256i wide = AlphaPalettes(a0, a1, a0, a1);
-        const __m256i best = NearestAlpha(_mm256_castsi128_si256(a), _mm256_packus_epi16(wide, wide));
-        return SumSquaresOfBytes(_mm_and_si128(_mm256_castsi256_si128(best), m));
-    }
     __m128i best, index;
     NearestAlphaWithIndex(a, a0, a1, best, index);
-    *indices = PackAlphaIndexBytes(index);
+    if (indices)
+        *indices = PackAlphaIndexBytes(index);
     return SumSquaresOfBytes(_mm_and_si128(best, m));
 }
 
