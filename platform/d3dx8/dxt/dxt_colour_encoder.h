@@ -107,8 +107,6 @@ private:
     alignas(16) float proj_[16];
     float scale_[3]{};     // square roots of the channel weights
     float weight_[3]{};    // the channel weights themselves
-    float mean_[3]{};
-    float axis_[3]{};      // principal axis in plain colour units
     // The lowest and highest projection of the active texels.
     float lowT_ = 0, highT_ = 0;
     ClusterInput cluster_;
@@ -284,19 +282,19 @@ void ColourEncoder::Principal(Endpoints& ends)
         axis[0] = axis[1] = axis[2] = 1;
         len2 = 3;
     }
-    // Back from the weighted space: direction in plain colour units.
-    float dir[3];
+    // Back from the weighted space: the direction in plain colour units, and
+    // the axis the projections are taken on.
+    float dir[3], along[3];
     for (int ch = 0; ch < 3; ++ch) {
         dir[ch] = axis[ch] / scale_[ch];
-        mean_[ch] = mean[ch];
-        axis_[ch] = axis[ch] * scale_[ch];
+        along[ch] = axis[ch] * scale_[ch];
     }
     V4 low = {}, high = {};
     const V4 inf = {__builtin_inff(), __builtin_inff(), __builtin_inff(), __builtin_inff()};
     for (int g = 0; g < 4; ++g) {
         V4 t = {};
         for (int ch = 0; ch < 3; ++ch)
-            t += (LoadV4(xs_[ch] + 4 * g) - SplatV4(mean[ch])) * SplatV4(axis_[ch]);
+            t += (LoadV4(xs_[ch] + 4 * g) - SplatV4(mean[ch])) * SplatV4(along[ch]);
         const I4 on = LoadV4(on_ + 4 * g) > V4{};
         low = (on & (t < low)) ? t : low;
         high = (on & (t > high)) ? t : high;
