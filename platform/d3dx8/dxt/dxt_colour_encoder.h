@@ -494,28 +494,28 @@ void ColourEncoder::SortAlongAxis()
         const I4 r = -rank[g];
         std::memcpy(place + 4 * g, &r, sizeof r);
     }
+    // The places are a permutation of all sixteen texels, those that do not
+    // count last.  Their channels are zero and their projections are
+    // replaced by zero, so the sums run over a fixed sixteen (which the
+    // compiler unrolls) and stop growing at n_, as they should.
     int order[16];
-    unsigned active = request_.active;
-    while (active) {
-        const int i = __builtin_ctz(active);
-        active &= active - 1;
+    for (int i = 0; i < 16; ++i)
         order[place[i]] = i;
-    }
     cluster_.n = n_;
     for (int ch = 0; ch < 3; ++ch) {
         float sum = 0;
         cluster_.prefix[ch][0] = 0;
-        for (int k = 0; k < n_; ++k)
+        for (int k = 0; k < 16; ++k)
             cluster_.prefix[ch][k + 1] = sum += xs_[ch][order[k]];
-        for (int k = n_ + 1; k < 24; ++k)
+        for (int k = 17; k < 24; ++k)
             cluster_.prefix[ch][k] = sum;
         cluster_.weight[ch] = weight_[ch];
     }
     float sum = 0;
     cluster_.axis[0] = 0;
-    for (int k = 0; k < n_; ++k)
-        cluster_.axis[k + 1] = sum += proj_[order[k]];
-    for (int k = n_ + 1; k < 24; ++k)
+    for (int k = 0; k < 16; ++k)
+        cluster_.axis[k + 1] = sum += k < n_ ? proj_[order[k]] : 0.0f;
+    for (int k = 17; k < 24; ++k)
         cluster_.axis[k] = sum;
     lowT_ = proj_[order[0]];
     highT_ = proj_[order[n_ - 1]];
