@@ -49,10 +49,10 @@ TEST(DxtPaths, KernelsAgreeOnRandomInput)
         set.wrg[0] = static_cast<std::int16_t>(1 + rng() % 128);
         set.wrg[1] = static_cast<std::int16_t>(1 + rng() % 128);
         set.wb = static_cast<std::int16_t>(1 + rng() % 128);
-        std::uint8_t palette[4][4], alpha[16], mask[16];
-        for (auto& entry : palette)
-            for (auto& v : entry)
-                v = static_cast<std::uint8_t>(rng());
+        std::uint8_t alpha[16], mask[16];
+        // Colour endpoints far apart, one code apart and equal.
+        const auto c0 = static_cast<std::uint16_t>(rng());
+        const auto c1 = static_cast<std::uint16_t>(n % 5 == 0 ? c0 : n % 5 == 1 ? c0 ^ (1u << rng() % 16) : rng());
         // Endpoints far apart, close together (ties between entries) and
         // equal, in both orders.
         int ends[8];
@@ -65,10 +65,10 @@ TEST(DxtPaths, KernelsAgreeOnRandomInput)
             alpha[i] = static_cast<std::uint8_t>(rng());
             mask[i] = (rng() & 3) ? 0xFF : 0;
         }
-        const int count = 3 + n % 2;
+        const bool four = n % 2;
         const auto& reference = dxt::detail::KernelsFor(dxt::Path::Scalar);
         std::uint32_t refIndices = 0;
-        const std::uint32_t refError = reference.colour(set, palette, count, &refIndices);
+        const std::uint32_t refError = reference.colour(set, c0, c1, four, &refIndices);
         std::uint64_t refAlphaIndices = 0;
         const std::uint32_t refAlpha = reference.alpha(alpha, mask, ends[0], ends[1], &refAlphaIndices);
         std::uint32_t refQuad[4];
@@ -78,7 +78,7 @@ TEST(DxtPaths, KernelsAgreeOnRandomInput)
         for (dxt::Path p : paths) {
             const auto& k = dxt::detail::KernelsFor(p);
             std::uint32_t indices = 0;
-            ASSERT_EQ(k.colour(set, palette, count, &indices), refError) << int(p) << " case " << n;
+            ASSERT_EQ(k.colour(set, c0, c1, four, &indices), refError) << int(p) << " case " << n;
             ASSERT_EQ(indices, refIndices) << int(p) << " case " << n;
             std::uint64_t alphaIndices = 0;
             ASSERT_EQ(k.alpha(alpha, mask, ends[0], ends[1], &alphaIndices), refAlpha) << int(p) << " case " << n;
@@ -118,6 +118,36 @@ TEST(DxtPaths, AlphaKernelsBuildTheDecodersPaletteForEveryPair)
                 ASSERT_EQ(indices, refIndices) << int(p) << " pair " << a0 << ", " << a1;
             }
         }
+}
+
+// The same for the colour palettes.  Channels are independent, so pairs
+// whose red and blue codes follow the green one's low bits cover every
+// pair of codes in every channel.  The texels are the decoder's entries,
+// each repeated, so every entry must come out with no error.
+TEST(DxtPaths, ColourKernelsBuildTheDecodersPaletteForEveryPairOfCodes)
+{
+    const auto paths = AvailablePaths();
+    dxt::detail::ColourSet set{};
+    std::fill(std::begin(set.mask), std::end(set.mask), -1);
+    for (int g0 = 0; g0 < 64; ++g0)
+        for (int g1 = 0; g1 < 64; ++g1)
+            for (bool four : {true, false}) {
+                const auto c0 = static_cast<std::uint16_t>((g0 & 31) << 11 | g0 << 5 | (g1 & 31));
+                const auto c1 = static_cast<std::uint16_t>((g1 & 31) << 11 | g1 << 5 | (g0 & 31));
+                std::uint8_t palette[4][4];
+                dxt::detail::ColourPalette(c0, c1, four, palette);
+                for (int i = 0; i < 16; ++i)
+                    for (int ch = 0; ch < 3; ++ch)
+                        (ch == 2 ? set.bz[2 * i] : set.rg[2 * i + ch]) = palette[i % (four ? 4 : 3)][ch];
+                for (dxt::Path p : paths) {
+                    std::uint32_t indices = 0;
+                    ASSERT_EQ(dxt::detail::KernelsFor(p).colour(set, c0, c1, four, &indices), 0u)
+                        << int(p) << " codes " << c0 << ", " << c1 << (four ? " four" : " three");
+                    for (int i = 0; i < 16; ++i)
+                        ASSERT_EQ(std::memcmp(palette[indices >> (2 * i) & 3], palette[i % (four ? 4 : 3)], 3), 0)
+                            << int(p) << " codes " << c0 << ", " << c1 << " texel " << i;
+                }
+            }
 }
 
 TEST(DxtPaths, EveryPathEncodesTheSameBytes)

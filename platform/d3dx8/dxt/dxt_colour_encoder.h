@@ -205,9 +205,7 @@ Candidate ColourEncoder::Evaluate(std::uint16_t c0, std::uint16_t c1, bool four)
     c.c0 = c0;
     c.c1 = c1;
     c.four = four;
-    std::uint8_t palette[4][4];
-    ColourPalette(c0, c1, four || !request_.dxt1, palette);
-    c.error = kernels_.colour(set_, palette, four || !request_.dxt1 ? 4 : 3, &c.indices);
+    c.error = kernels_.colour(set_, c0, c1, four || !request_.dxt1, &c.indices);
     return c;
 }
 

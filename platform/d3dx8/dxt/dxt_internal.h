@@ -94,11 +94,12 @@ struct ColourSet {
     bool weighted;                    // false when all weights are equal
 };
 
-// Picks for each texel the nearest of the first `count` (3 or 4) palette
-// entries (lowest index on ties) and returns the summed weighted squared
-// error of the masked texels.  `indices` gets 2 bits per texel, texel 0 in
-// the low bits.
-using ColourKernel = std::uint32_t (*)(const ColourSet& set, const std::uint8_t palette[4][4], int count,
+// For the endpoints c0, c1 and the palette ColourPalette gives for them
+// (four entries, or three when `four` is false), picks for each texel the
+// nearest entry (lowest index on ties) and returns the summed weighted
+// squared error of the masked texels.  `indices` gets 2 bits per texel,
+// texel 0 in the low bits.
+using ColourKernel = std::uint32_t (*)(const ColourSet& set, std::uint16_t c0, std::uint16_t c1, bool four,
                                        std::uint32_t* indices);
 
 // Interpolated alpha blocks, from the endpoints (a0, a1) and the palette

@@ -19,8 +19,11 @@ namespace detail {
 
 namespace {
 
-std::uint32_t ColourScalar(const ColourSet& s, const std::uint8_t palette[4][4], int count, std::uint32_t* indices)
+std::uint32_t ColourScalar(const ColourSet& s, std::uint16_t c0, std::uint16_t c1, bool four, std::uint32_t* indices)
 {
+    std::uint8_t palette[4][4];
+    ColourPalette(c0, c1, four, palette);
+    const int count = four ? 4 : 3;
     const int wr = s.weighted ? s.wrg[0] : 1, wg = s.weighted ? s.wrg[1] : 1, wb = s.weighted ? s.wb : 1;
     std::uint32_t total = 0, packed = 0;
     for (int i = 0; i < 16; ++i) {
@@ -130,8 +133,11 @@ inline __m128i Select(__m128i take, __m128i a, __m128i b)
     return _mm_or_si128(_mm_and_si128(take, a), _mm_andnot_si128(take, b));
 }
 
-std::uint32_t ColourSse2(const ColourSet& s, const std::uint8_t palette[4][4], int count, std::uint32_t* indices)
+std::uint32_t ColourSse2(const ColourSet& s, std::uint16_t c0, std::uint16_t c1, bool four, std::uint32_t* indices)
 {
+    std::uint8_t palette[4][4];
+    ColourPalette(c0, c1, four, palette);
+    const int count = four ? 4 : 3;
     __m128i crg[4], cbz[4];
     for (int c = 0; c < count; ++c) {
         crg[c] = _mm_set1_epi32(palette[c][0] | (palette[c][1] << 16));
@@ -211,13 +217,43 @@ std::uint32_t AlphaSse2(const std::uint8_t alpha[16], const std::uint8_t mask[16
     return SumSquaresOfBytes(_mm_and_si128(best, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask))));
 }
 
-__attribute__((target("avx2"))) std::uint32_t ColourAvx2(const ColourSet& s, const std::uint8_t palette[4][4],
-                                                         int count, std::uint32_t* indices)
+// The colour palette in vectors: 16-bit lanes (r, g, b, 0) of entry 0 and
+// then entry 1 in `ends`, of entries 2 and 3 in `blends` (entry 2 alone in
+// the 3-colour mode).  Exactly ColourPalette's values: the codes widen as
+// in ExpandCodes, and the division by 3 is a multiply by the rounded-up
+// reciprocal 2^17 / 3, exact for any 16-bit sum.
+inline void ColourPaletteSse2(std::uint16_t c0, std::uint16_t c1, bool four, __m128i& ends, __m128i& blends)
 {
+    __m128i codes = _mm_cvtsi32_si128(c0 | c1 << 16);
+    codes = _mm_unpacklo_epi16(codes, codes);
+    codes = _mm_unpacklo_epi32(codes, codes);  // c0 c0 c0 c0 c1 c1 c1 c1
+    // Red and green shifted down by a high multiply; blue as it is.
+    const __m128i shifted = _mm_mulhi_epu16(codes, _mm_setr_epi16(32, 2048, 0, 0, 32, 2048, 0, 0));
+    codes = _mm_or_si128(shifted, _mm_and_si128(codes, _mm_setr_epi16(0, 0, -1, 0, 0, 0, -1, 0)));
+    codes = _mm_and_si128(codes, _mm_setr_epi16(31, 63, 31, 0, 31, 63, 31, 0));
+    ends = _mm_srli_epi16(_mm_mullo_epi16(codes, _mm_setr_epi16(132, 65, 132, 0, 132, 65, 132, 0)), 4);
+    const __m128i swapped = _mm_shuffle_epi32(ends, _MM_SHUFFLE(1, 0, 3, 2));
+    if (four) {
+        const __m128i sum = _mm_add_epi16(_mm_add_epi16(ends, ends), _mm_add_epi16(swapped, _mm_set1_epi16(1)));
+        blends = _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(static_cast<short>(0xAAAB))), 1);
+    } else {
+        blends = _mm_avg_epu16(ends, swapped);
+    }
+}
+
+__attribute__((target("avx2"))) std::uint32_t ColourAvx2(const ColourSet& s, std::uint16_t c0, std::uint16_t c1,
+                                                         bool four, std::uint32_t* indices)
+{
+    // Each entry's (r, g) and (b, 0) words across all lanes.
+    __m128i ends, blends;
+    ColourPaletteSse2(c0, c1, four, ends, blends);
+    const __m256i wideEnds = _mm256_castsi128_si256(ends), wideBlends = _mm256_castsi128_si256(blends);
+    const int count = four ? 4 : 3;
     __m256i crg[4], cbz[4];
     for (int c = 0; c < count; ++c) {
-        crg[c] = _mm256_set1_epi32(palette[c][0] | (palette[c][1] << 16));
-        cbz[c] = _mm256_set1_epi32(palette[c][2]);
+        const __m256i source = c < 2 ? wideEnds : wideBlends;
+        crg[c] = _mm256_permutevar8x32_epi32(source, _mm256_set1_epi32(2 * (c & 1)));
+        cbz[c] = _mm256_permutevar8x32_epi32(source, _mm256_set1_epi32(2 * (c & 1) + 1));
     }
     const __m256i wrg = _mm256_set1_epi32(static_cast<std::uint16_t>(s.wrg[0]) | (s.wrg[1] << 16));
     const __m256i wb = _mm256_set1_epi32(s.wb);
