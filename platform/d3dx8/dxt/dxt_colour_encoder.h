@@ -118,6 +118,7 @@ private:
     Candidate Evaluate(std::uint16_t c0, std::uint16_t c1, bool four) const;
     Candidate EvaluateEnds(const Endpoints& ends, bool four) const;
     bool FitToIndices(const Candidate& c, std::uint16_t ends[2]) const;
+    void Refine(Candidate* c, int count, int rounds) const;
     Candidate Refine(Candidate c, int rounds) const;
     void SortAlongAxis();
     Candidate Perturb(Candidate c, int passes) const;
@@ -424,20 +425,37 @@ bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) cons
     return true;
 }
 
+// Refits up to two candidates side by side: their fits and evaluations do
+// not depend on each other, so the processor overlaps them.  Each stops on
+// its own when its endpoints stay put or its error does not fall.
+void ColourEncoder::Refine(Candidate* c, int count, int rounds) const
+{
+    bool live[2] = {count > 0, count > 1};
+    for (int r = 0; r < rounds; ++r) {
+        std::uint16_t ends[2][2];
+        for (int k = 0; k < 2; ++k) {
+            live[k] = live[k] && c[k].error != 0 && FitToIndices(c[k], ends[k]);
+            // The same endpoints (in either order) give the same block.
+            live[k] = live[k] && !((ends[k][0] == c[k].c0 && ends[k][1] == c[k].c1) ||
+                                   (ends[k][0] == c[k].c1 && ends[k][1] == c[k].c0));
+        }
+        if (!live[0] && !live[1])
+            break;
+        Candidate next[2];
+        for (int k = 0; k < 2; ++k)
+            if (live[k])
+                next[k] = Evaluate(ends[k][0], ends[k][1], c[k].four);
+        for (int k = 0; k < 2; ++k) {
+            live[k] = live[k] && next[k].error < c[k].error;
+            if (live[k])
+                c[k] = next[k];
+        }
+    }
+}
+
 Candidate ColourEncoder::Refine(Candidate c, int rounds) const
 {
-    for (int r = 0; r < rounds && c.error != 0; ++r) {
-        std::uint16_t ends[2];
-        if (!FitToIndices(c, ends))
-            break;
-        // The same endpoints (in either order) give the same block.
-        if ((ends[0] == c.c0 && ends[1] == c.c1) || (ends[0] == c.c1 && ends[1] == c.c0))
-            break;
-        const Candidate next = Evaluate(ends[0], ends[1], c.four);
-        if (next.error >= c.error)
-            break;
-        c = next;
-    }
+    Refine(&c, 1, rounds);
     return c;
 }
 
@@ -644,14 +662,18 @@ void ColourEncoder::Encode(std::uint8_t block[8])
             // Normal leaves the heavy lifting to the cluster fit.
             const int rounds = q == Quality::Highest ? 4 : 1;
             const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
+            // The 4-colour candidate first, then the 3-colour one: the
+            // earlier wins ties.
+            Candidate axis[2];
+            int count = 0;
             if (!threeOnly)
-                Offer(Refine(EvaluateEnds(ends, true), rounds));
-            std::uint32_t threeError = UINT32_MAX;
-            if (tryThree) {
-                const Candidate three = Refine(EvaluateEnds(ends, false), rounds);
-                threeError = three.error;
-                Offer(three);
-            }
+                axis[count++] = EvaluateEnds(ends, true);
+            if (tryThree)
+                axis[count++] = EvaluateEnds(ends, false);
+            Refine(axis, count, rounds);
+            for (int k = 0; k < count; ++k)
+                Offer(axis[k]);
+            const std::uint32_t threeError = tryThree ? axis[count - 1].error : UINT32_MAX;
             // Normal skips the cluster fit for blocks the refit already holds
             // to within the grid's rounding noise: it finds little there.
             const float quiet = kQuietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
