@@ -232,13 +232,19 @@ DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I bes
         return best;
     best.error = lowest;
     const I tied = bestError == Splat<F>(lowest);
-    // Keys are below 2^21, exact as floats; lanes not tied get 2^24 - 1.
-    const I tiedKey = tied ? bestKey : I{} + 0xFFFFFF;
-    const float first = HorizontalMin(__builtin_convertvector(tiedKey, F));
-    const I at = __builtin_convertvector(tiedKey, F) == Splat<F>(first);
-    int pick = 0;
-    for (int l = Lanes<F> - 1; l >= 0; --l)
-        pick = at[l] ? l : pick;
+    unsigned tiedLanes = 0;
+    for (int l = 0; l < Lanes<F>; ++l)
+        tiedLanes |= static_cast<unsigned>(tied[l] & 1) << l;
+    int pick = __builtin_ctz(tiedLanes);
+    if (tiedLanes & (tiedLanes - 1)) {
+        // Rarely more than one lane: the first split among them.  Keys are
+        // below 2^21, exact as floats; lanes not tied get 2^24 - 1.
+        const I tiedKey = tied ? bestKey : I{} + 0xFFFFFF;
+        const float first = HorizontalMin(__builtin_convertvector(tiedKey, F));
+        const I at = __builtin_convertvector(tiedKey, F) == Splat<F>(first);
+        for (int l = Lanes<F> - 1; l >= 0; --l)
+            pick = at[l] ? l : pick;
+    }
     const int key = bestKey[pick];
     best.split[0] = key >> 16;
     best.split[2] = key & 0xFF;

@@ -58,6 +58,18 @@ inline int CountBits(unsigned v)
     return static_cast<int>((v + (v >> 8)) & 0x1Fu);
 }
 
+// 2^-e for the power of two 2^e at or below v (v > 0 and below 2^127):
+// scaling by it is exact and needs no division.
+inline float InversePowerOfTwo(float v)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    bits = (254u - (bits >> 23)) << 23;
+    float inv;
+    std::memcpy(&inv, &bits, sizeof inv);
+    return inv;
+}
+
 struct Endpoints {
     float a[3], b[3];
 };
@@ -228,7 +240,14 @@ void ColourEncoder::Principal(Endpoints& ends)
         for (int e = 0; e < 6; ++e)
             prodV[e] += x[kPair[e][0]] * x[kPair[e][1]];
     }
-    const float invN = 1.0f / static_cast<float>(n_);
+    // 1/n from a table: the same value without a division's wait.
+    static constexpr auto kInverse = [] {
+        std::array<float, 17> inverse{};
+        for (int k = 1; k <= 16; ++k)
+            inverse[k] = 1.0f / static_cast<float>(k);
+        return inverse;
+    }();
+    const float invN = kInverse[n_];
     float mean[3];
     for (int ch = 0; ch < 3; ++ch)
         mean[ch] = xsum_[ch] * invN;
@@ -256,12 +275,11 @@ void ColourEncoder::Principal(Endpoints& ends)
                             cov[1] * cov[1] + cov[3] * cov[3] + cov[4] * cov[4],
                             cov[1] * cov[2] + cov[3] * cov[4] + cov[4] * cov[5],
                             cov[2] * cov[2] + cov[4] * cov[4] + cov[5] * cov[5]};
-        float m = 0;
-        for (float v : c)
-            m = std::max(m, std::fabs(v));
+        const float m = std::max(std::max(std::max(std::fabs(c[0]), std::fabs(c[1])), std::fabs(c[2])),
+                                 std::max(std::max(std::fabs(c[3]), std::fabs(c[4])), std::fabs(c[5])));
         if (!(m > 0))
             break;
-        const float inv = 1.0f / m;
+        const float inv = InversePowerOfTwo(m);
         for (int e = 0; e < 6; ++e)
             cov[e] = c[e] * inv;
     }
@@ -272,7 +290,7 @@ void ColourEncoder::Principal(Endpoints& ends)
         const float m = std::max({std::fabs(v[0]), std::fabs(v[1]), std::fabs(v[2])});
         if (!(m > 0))
             break;
-        const float inv = 1.0f / m;
+        const float inv = InversePowerOfTwo(m);
         for (int ch = 0; ch < 3; ++ch)
             axis[ch] = v[ch] * inv;
     }
@@ -285,7 +303,8 @@ void ColourEncoder::Principal(Endpoints& ends)
     // the axis the projections are taken on.
     float dir[3], along[3];
     for (int ch = 0; ch < 3; ++ch) {
-        dir[ch] = axis[ch] / scale_[ch];
+        // Unit scales change nothing; skipping them saves a division's wait.
+        dir[ch] = set_.weighted ? axis[ch] / scale_[ch] : axis[ch];
         along[ch] = axis[ch] * scale_[ch];
     }
     V4 low = {}, high = {};
