@@ -168,6 +168,80 @@ TEST(DxtEncode, SplitSearchKeepsToItsBoxAndTheFullSearchIsBest)
     }
 }
 
+// Among splits of equal error the search takes the first in (i, j, k)
+// order, whatever the vector width and wherever the box puts them in the
+// lanes.  Texels from a few values and boxes of many equal splits make
+// ties common; each split of the box scored alone is the reference.
+TEST(DxtEncode, SplitSearchTakesTheFirstOfEqualSplitsOnEveryPath)
+{
+    std::vector<dxt::Path> paths;
+    const dxt::Path before = dxt::ActivePath();
+    for (dxt::Path p : {dxt::Path::Scalar, dxt::Path::Sse2, dxt::Path::Avx2})
+        if (dxt::SetPath(p))
+            paths.push_back(p);
+    std::mt19937 rng(41);
+    int tiedCases = 0;
+    for (int n = 0; n < 400; ++n) {
+        dxt::detail::ClusterInput in;
+        in.n = n % 2 ? 16 : 2 + static_cast<int>(rng() % 15);
+        const int levels = 1 + n % 3;  // distinct values per channel
+        for (int ch = 0; ch < 3; ++ch) {
+            float sum = 0;
+            in.prefix[ch][0] = 0;
+            for (int k = 0; k < in.n; ++k)
+                in.prefix[ch][k + 1] = sum += static_cast<float>(255 * (static_cast<int>(rng()) % levels) / 2);
+            for (int k = in.n + 1; k < 24; ++k)
+                in.prefix[ch][k] = sum;
+            in.weight[ch] = 1;
+        }
+        float sum = 0;
+        in.axis[0] = 0;
+        for (int k = 0; k < in.n; ++k)
+            in.axis[k + 1] = sum += 1.5f * static_cast<float>(static_cast<int>(rng() % levels) - 1);
+        for (int k = in.n + 1; k < 24; ++k)
+            in.axis[k] = sum;
+        for (bool four : {true, false})
+            for (bool rough : {false, true}) {
+                int lo[3], hi[3];
+                for (int b = 0; b < 3; ++b) {
+                    lo[b] = static_cast<int>(rng() % (in.n + 1)) - 2;
+                    hi[b] = lo[b] + 2 + static_cast<int>(rng() % 9);
+                }
+                for (dxt::Path p : paths) {
+                    dxt::SetPath(p);
+                    const auto found = dxt::detail::SearchSplits(in, four, lo, hi, rough);
+                    dxt::detail::ClusterResult first;
+                    first.error = 3.0e38f;
+                    int equal = 0;
+                    int s[3];
+                    for (s[0] = std::max(lo[0], 0); s[0] <= std::min(hi[0], in.n); ++s[0])
+                        for (s[1] = std::max(lo[1], s[0]); s[1] <= std::min(hi[1], in.n); ++s[1])
+                            for (s[2] = four ? std::max(lo[2], s[1]) : s[1];
+                                 s[2] <= (four ? std::min(hi[2], in.n) : s[1]); ++s[2]) {
+                                const auto one = dxt::detail::SearchSplits(in, four, s, s, rough);
+                                equal += one.error < 1e38f && one.error == first.error;
+                                if (one.error < first.error) {
+                                    first = one;
+                                    equal = 0;
+                                }
+                            }
+                    tiedCases += equal > 0;
+                    ASSERT_EQ(found.error, first.error) << int(p) << " case " << n;
+                    if (!(first.error < 1e38f))
+                        continue;
+                    for (int b = 0; b < 3; ++b)
+                        ASSERT_EQ(found.split[b], first.split[b]) << int(p) << " case " << n << " four " << four;
+                    if (!rough) {
+                        ASSERT_EQ(found.ends[0], first.ends[0]) << int(p) << " case " << n;
+                        ASSERT_EQ(found.ends[1], first.ends[1]) << int(p) << " case " << n;
+                    }
+                }
+            }
+    }
+    dxt::SetPath(before);
+    EXPECT_GT(tiedCases, 100);
+}
+
 // The least-squares error of a split with unrounded endpoints fitted to
 // sorted values, in double precision from the values themselves: an
 // independent check of the rough ranking's closed form.
