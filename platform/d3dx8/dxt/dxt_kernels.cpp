@@ -219,8 +219,9 @@ std::uint32_t AlphaSse2(const std::uint8_t alpha[16], const std::uint8_t mask[16
 
 // The colour palette in vectors: 16-bit lanes (r, g, b, 0) of entry 0 and
 // then entry 1 in `ends`, of entries 2 and 3 in `blends` (entry 2 alone in
-// the 3-colour mode).  Exactly ColourPalette's values: the codes widen as
-// in ExpandCodes, and the division by 3 is a multiply by the rounded-up
+// the 3-colour mode).  Exactly ColourPalette's values: a 5-bit code c
+// widens to c * 132 / 16 (c << 3 | c >> 2) and a 6-bit one to c * 65 / 16
+// (c << 2 | c >> 4), and the division by 3 is a multiply by the rounded-up
 // reciprocal 2^17 / 3, exact for any 16-bit sum.
 inline void ColourPaletteSse2(std::uint16_t c0, std::uint16_t c1, bool four, __m128i& ends, __m128i& blends)
 {
