@@ -492,6 +492,51 @@ TEST(DxtEncode, AlphaRefitsMoveEndpointsInsideSmoothRamps)
     EXPECT_LT(improvable, 40) << improvable << " blocks a single step improves, of 2000";
 }
 
+TEST(DxtEncode, AlphaSixValueModeIsRefinedWhereItWins)
+{
+    // Cut-out edges: texels at exactly 0 and 255 around a soft ramp.  The
+    // 6-value mode holds 0 and 255 for free and spends its endpoints on the
+    // ramp, so it wins, and Normal must refine it as it does the 8-value
+    // mode (Normal searches it only when it starts near the 8-value mode's
+    // best, which it does here): a pair that no single step improves.
+    const auto& kernels = dxt::detail::KernelsFor(dxt::Path::Scalar);
+    std::mt19937 rng(17);
+    std::uint8_t rgba[64] = {}, alpha[16], mask[16];
+    std::memset(mask, 0xFF, sizeof mask);
+    int sixValue = 0, improvable = 0;
+    for (int n = 0; n < 1000; ++n) {
+        const int a = 40 + static_cast<int>(rng() % 120), span = 20 + static_cast<int>(rng() % 60);
+        for (int i = 0; i < 16; ++i) {
+            const int grain = static_cast<int>(rng() % 5) - 2;
+            const int column = i % 4;
+            int v = std::clamp(a + span * (i / 4) / 3 + grain, 1, 254);
+            if (column == 0)
+                v = 0;
+            else if (column == 3)
+                v = 255;
+            rgba[4 * i + 3] = alpha[i] = static_cast<std::uint8_t>(v);
+        }
+        std::uint8_t block[16];
+        const double fast = dxt::EncodeBlockWithError(D3DFMT_DXT5, rgba, block, {dxt::Quality::Fast});
+        const double normal = dxt::EncodeBlockWithError(D3DFMT_DXT5, rgba, block, {dxt::Quality::Normal});
+        ASSERT_LE(normal, fast) << "block " << n;
+        const int a0 = block[0], a1 = block[1];
+        if (a0 > a1)
+            continue;
+        ++sixValue;
+        const std::uint32_t error = kernels.alpha(alpha, mask, a0, a1, nullptr);
+        bool better = false;
+        for (const auto& [d0, d1] : {std::pair{1, 0}, {-1, 0}, {0, 1}, {0, -1}}) {
+            const int n0 = a0 + d0, n1 = a1 + d1;
+            if (n0 >= 0 && n0 <= 255 && n1 >= 0 && n1 <= 255 && n0 <= n1)
+                better = better || kernels.alpha(alpha, mask, n0, n1, nullptr) < error;
+        }
+        improvable += better;
+    }
+    EXPECT_GT(sixValue, 950);
+    EXPECT_LT(improvable, 20) << improvable << " of " << sixValue << " blocks a single step improves";
+}
+
 TEST(DxtEncode, ExplicitAlphaRoundsToNearest)
 {
     std::uint8_t rgba[64] = {};

