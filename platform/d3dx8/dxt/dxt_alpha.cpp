@@ -59,8 +59,7 @@ struct AlphaSearch {
     // rounded, while that lowers the error: moves the endpoints inside the
     // range of the texels, where the single steps below take too long to
     // go.  Leaves the best pair reached in (a0, a1) and returns its error;
-    // returns 0 (nothing left to improve) without refitting when the pair
-    // starts above `limit`.
+    // a pair that starts above `limit` is measured and left as it is.
     std::uint32_t Refit(int& a0, int& a1, bool eightValue, int rounds, std::uint32_t limit)
     {
         if (rounds <= 0)
@@ -69,7 +68,7 @@ struct AlphaSearch {
         std::uint32_t current = kernels.alphaFit(alpha, mask, a0, a1, m);
         Keep(a0, a1, current);
         if (current > limit)
-            return 0;
+            return current;
         // The moments count weights in units of 1/d, so the endpoints are
         // d times the usual solution over the determinant; all whole
         // numbers, so the fit is exact.
@@ -149,7 +148,8 @@ struct AlphaSearch {
     void Improve(int a0, int a1, bool eightValue, int rounds, int steps, std::uint32_t limit = UINT32_MAX)
     {
         const std::uint32_t refitted = Refit(a0, a1, eightValue, rounds, limit);
-        Descend(a0, a1, refitted, eightValue, steps);
+        if (refitted <= limit)
+            Descend(a0, a1, refitted, eightValue, steps);
     }
 
     // Every pair within `reach` of the best so far, four at a time.
