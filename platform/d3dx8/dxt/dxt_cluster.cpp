@@ -36,8 +36,8 @@ constexpr float kInvalid = 3.0e38f;
 template <class F>
 constexpr int Lanes = static_cast<int>(sizeof(F) / sizeof(float));
 
-template <class F>
-DXT_INLINE F Splat(float v)
+template <class F, class T>
+DXT_INLINE F Splat(T v)
 {
     // One lane set and shuffled out: GCC builds an initialiser list lane by
     // lane, but turns the shuffle into a single broadcast.
@@ -111,6 +111,7 @@ struct RoughRow {
 struct RoughTable {
     RoughRow four[17][17];  // [i][j], lanes k
     RoughRow three[17];     // [i], lanes j
+    RoughRow none;          // all NaN: splits outside the block
 };
 
 constexpr int kTableTexels = 16;
@@ -140,6 +141,7 @@ const RoughTable& GetRoughTable()
                 row.a[l] = row.b[l] = row.c[l] = nan;
         };
         const float n = static_cast<float>(kTableTexels);
+        clear(t->none);
         for (int i = 0; i <= kTableTexels; ++i) {
             const float fi = static_cast<float>(i);
             clear(t->three[i]);
@@ -249,14 +251,19 @@ DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I bes
     best.split[0] = key >> 16;
     best.split[2] = key & 0xFF;
     best.split[1] = four ? (key >> 8 & 0xFF) : best.split[2];
-    best.ends[0] = Pack565(bestA[0][pick], bestA[1][pick], bestA[2][pick]);
-    best.ends[1] = Pack565(bestB[0][pick], bestB[1][pick], bestB[2][pick]);
+    // The rough walk has no endpoints.
+    best.ends[0] = bestA ? Pack565(bestA[0][pick], bestA[1][pick], bestA[2][pick]) : 0;
+    best.ends[1] = bestB ? Pack565(bestB[0][pick], bestB[1][pick], bestB[2][pick]) : 0;
     return best;
 }
 
 // The rough walk over whole blocks, from the table: the same ranking as
 // the rough mode of ScoreLanes (up to rounding), with everything that does
-// not change along a row or a call taken out of the inner loop.
+// not change along a row or a call taken out of the inner loop.  Every row
+// starts at the same lane-varying boundary: the table holds NaN for
+// boundaries below the row's own, which never win.  Each lane keeps the
+// highest gain (the error less a constant shared by all splits, negated)
+// and the row it came from.
 template <class F, class I>
 DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTable& table, bool four,
                                            const int lo[3], const int hi[3])
@@ -265,33 +272,54 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     constexpr int n = kTableTexels;
     const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
     const F total = Splat<F>((four ? 3.0f : 2.0f) * in.axis[n]);
-    F bestError = Splat<F>(kInvalid);
-    I bestKey{};
-    auto scoreRow = [&](const RoughRow& row, float head, int key, int first, int last) {
-        for (int k = first; k <= last; k += kLanes) {
+    const int varying = four ? 2 : 1;
+    const int first = std::max(lo[varying], 0), last = std::min(hi[varying], n);
+    if (first > last)
+        return Merge<F, I>(Splat<F>(kInvalid), I{}, nullptr, nullptr, four);
+    // Rows are at most n + 1 lanes: three vectors of four or eight.
+    constexpr int kSteps = (n + kLanes) / kLanes;
+    const int steps = (last - first) / kLanes + 1;
+    F along[kSteps];
+    I inRange[kSteps];
+    for (int t = 0; t < steps; ++t) {
+        along[t] = Load<F>(in.axis + first + t * kLanes);
+        inRange[t] = laneIndex <= I{} + (last - first - t * kLanes);
+    }
+    const F lowest = Splat<F>(-__builtin_inff());
+    F bestGain = Splat<F>(-kInvalid);
+    I bestRow{};
+    auto scoreRow = [&](const RoughRow& row, float head, int key) {
+        const F h = Splat<F>(head);
+        const I rowKey = Splat<I>(key);
+        for (int t = 0; t < steps; ++t) {
+            const int k = first + t * kLanes;
             const F a = Load<F>(row.a + k), b = Load<F>(row.b + k), c = Load<F>(row.c + k);
-            const F x = Splat<F>(head) + Load<F>(in.axis + k);
+            const F x = h + along[t];
             const F y = total - x;
-            const F gain = x * x * b + y * (y * a - x * c);
-            const I limit = I{} + (last - k);
-            const F error = laneIndex <= limit ? Splat<F>(0.0f) - gain : Splat<F>(kInvalid);
-            const I better = error < bestError;
-            bestError = better ? error : bestError;
-            bestKey = better ? laneIndex + (key | k) : bestKey;
+            F gain = x * x * b + y * (y * a - x * c);
+            gain = inRange[t] ? gain : lowest;
+            const I better = gain > bestGain;
+            bestGain = better ? gain : bestGain;
+            bestRow = better ? rowKey + t * kLanes : bestRow;
         }
     };
-    for (int i = std::max(lo[0], 0); i <= std::min(hi[0], n); ++i) {
-        const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
+    // Every row of the box is visited, those outside the splits through a
+    // row of NaN: the loops then run the same number of times for every
+    // block, and their branches are predicted.
+    for (int i = lo[0]; i <= hi[0]; ++i) {
+        const bool iInside = static_cast<unsigned>(i) <= static_cast<unsigned>(n);
+        const int ic = iInside ? i : 0;
         if (!four) {
-            scoreRow(table.three[i], in.axis[i], SplitKey(i, 0, 0), jFirst, jLast);
+            scoreRow(iInside ? table.three[ic] : table.none, in.axis[ic], SplitKey(ic, 0, first));
             continue;
         }
-        for (int j = jFirst; j <= jLast; ++j)
-            scoreRow(table.four[i][j], in.axis[i] + in.axis[j], SplitKey(i, j, 0), std::max(lo[2], j),
-                     std::min(hi[2], n));
+        for (int j = lo[1]; j <= hi[1]; ++j) {
+            const bool inside = iInside && static_cast<unsigned>(j) <= static_cast<unsigned>(n);
+            const int jc = inside ? j : 0;
+            scoreRow(inside ? table.four[ic][jc] : table.none, in.axis[ic] + in.axis[jc], SplitKey(ic, jc, first));
+        }
     }
-    const I none[3] = {};
-    return Merge<F, I>(bestError, bestKey, none, none, four);
+    return Merge<F, I>(Splat<F>(0.0f) - bestGain, bestRow + laneIndex, nullptr, nullptr, four);
 }
 
 // Each lane keeps the best split it has seen; the lanes are merged once at
