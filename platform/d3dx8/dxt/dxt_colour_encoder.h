@@ -38,6 +38,8 @@ struct Candidate {
 
 typedef float V4 __attribute__((vector_size(16)));
 typedef std::int32_t I4 __attribute__((vector_size(16)));
+typedef float V8 __attribute__((vector_size(32)));
+typedef std::int32_t I8 __attribute__((vector_size(32)));
 
 inline V4 LoadV4(const float* p)
 {
@@ -56,6 +58,17 @@ inline int CountBits(unsigned v)
     v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
     v = (v + (v >> 4)) & 0x0F0Fu;
     return static_cast<int>((v + (v >> 8)) & 0x1Fu);
+}
+
+// Bit i of a 16-bit mask to both bits of the 2-bit slot i of a word of
+// indices.
+inline std::uint32_t SpreadToSlots(std::uint32_t v)
+{
+    v = (v | v << 8) & 0x00FF00FFu;
+    v = (v | v << 4) & 0x0F0F0F0Fu;
+    v = (v | v << 2) & 0x33333333u;
+    v = (v | v << 1) & 0x55555555u;
+    return v * 3;
 }
 
 // 2^-e for the power of two 2^e at or below v (v > 0 and below 2^127):
@@ -109,6 +122,7 @@ private:
     ColourSet set_;
     int n_ = 0;            // active texels
     int first_ = 0;        // the first of them
+    bool single_ = false;  // every active texel has the same colour
     // All 16 texels by channel, those that do not count as zero, and a
     // 1/0 flag per texel: the sums and dot products read these.
     alignas(16) float xs_[3][16];
@@ -116,7 +130,7 @@ private:
     float xsum_[3];
     // Projections onto the axis, less the mean's; +inf for texels that do
     // not count, so that they sort last.
-    alignas(16) float proj_[16];
+    alignas(32) float proj_[16];
     float scale_[3]{};     // square roots of the channel weights
     float weight_[3]{};    // the channel weights themselves
     // The lowest and highest projection of the active texels.
@@ -155,12 +169,14 @@ ColourEncoder::ColourEncoder(const ColourRequest& request)
     const std::int32_t firstWord = static_cast<std::int32_t>(LoadU32(request.rgba + 4 * first_));
     const I4 firstV = {firstWord, firstWord, firstWord, firstWord};
     const I4 byteMask = {0xFF, 0xFF, 0xFF, 0xFF};
+    I4 differ = {};
     for (int g = 0; g < 4; ++g) {
         I4 word;
         std::memcpy(&word, request.rgba + 16 * g, sizeof word);
         const I4 bit = I4{1, 2, 4, 8} << (4 * g);
         const I4 on = (bit & static_cast<std::int32_t>(active)) != 0;
         const I4 used = on ? word : firstV;
+        differ |= used ^ firstV;
         // (r, g) and (b, 0) as pairs of 16-bit values.
         const I4 rg = (used & byteMask) | ((used & (byteMask << 8)) << 8);
         const I4 bz = (used >> 16) & byteMask;
@@ -174,6 +190,8 @@ ColourEncoder::ColourEncoder(const ColourRequest& request)
             std::memcpy(xs_[ch] + 4 * g, &x, sizeof x);
         }
     }
+    differ &= I4{} + 0xFFFFFF;
+    single_ = ((differ[0] | differ[1]) | (differ[2] | differ[3])) == 0;
     // Whole numbers below 2^24: the sums are exact in any order.
     for (int ch = 0; ch < 3; ++ch) {
         V4 sum = {};
@@ -508,26 +526,27 @@ void ColourEncoder::SortAlongAxis()
     // sixteen t_i at a time, beats a comparison sort, whose branches the
     // processor cannot predict.  Texels that do not count project to +inf
     // and take the places past n_.
+    // Eight texels per vector: on AVX2 one register, otherwise two.
     static const auto kAfter = [] {
-        std::array<std::array<I4, 4>, 16> after{};
+        std::array<std::array<I8, 2>, 16> after{};
         for (int j = 0; j < 16; ++j)
             for (int i = 0; i < 16; ++i)
-                after[j][i / 4][i % 4] = i > j ? -1 : 0;
+                after[j][i / 8][i % 8] = i > j ? -1 : 0;
         return after;
     }();
-    V4 t[4];
-    for (int g = 0; g < 4; ++g)
-        t[g] = LoadV4(proj_ + 4 * g);
-    I4 rank[4] = {};
+    V8 t[2];
+    std::memcpy(t, proj_, sizeof t);
+    I8 rank[2] = {};
     for (int j = 0; j < 16; ++j) {
-        const V4 tj = SplatV4(proj_[j]);
-        for (int g = 0; g < 4; ++g)
+        const V8 one = {proj_[j]};
+        const V8 tj = __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
+        for (int g = 0; g < 2; ++g)
             rank[g] += (tj < t[g]) | ((tj == t[g]) & kAfter[j][g]);
     }
-    alignas(16) std::int32_t place[16];
-    for (int g = 0; g < 4; ++g) {
-        const I4 r = -rank[g];
-        std::memcpy(place + 4 * g, &r, sizeof r);
+    alignas(32) std::int32_t place[16];
+    for (int g = 0; g < 2; ++g) {
+        const I8 r = -rank[g];
+        std::memcpy(place + 8 * g, &r, sizeof r);
     }
     // The places are a permutation of all sixteen texels, those that do not
     // count last.  Their channels are zero and their projections are
@@ -667,11 +686,7 @@ void ColourEncoder::Encode(std::uint8_t block[8])
 {
     const bool threeOnly = request_.dxt1 && request_.transparent != 0;
     if (n_ > 0) {
-        // Inactive texels carry the first active one's colour.
-        bool single = true;
-        for (int i = 0; i < 32 && single; ++i)
-            single = set_.rg[i] == set_.rg[2 * first_ + (i & 1)] && set_.bz[i] == set_.bz[2 * first_ + (i & 1)];
-        if (single) {
+        if (single_) {
             const std::uint8_t* rgb = request_.rgba + 4 * first_;
             SingleColour(rgb, threeOnly);
         } else {
@@ -714,14 +729,11 @@ void ColourEncoder::Encode(std::uint8_t block[8])
         best_ = Candidate{0, 0, !threeOnly, 0, 0};
     }
 
-    std::uint32_t indices = best_.indices;
-    for (int i = 0; i < 16; ++i) {
-        const std::uint32_t slot = 3u << (2 * i);
-        if (request_.dxt1 && (request_.transparent >> i & 1))
-            indices |= slot;
-        else if (!(request_.active >> i & 1))
-            indices &= ~slot;
-    }
+    // Transparent texels of DXT1 take index 3, other texels that do not
+    // count index 0.
+    const unsigned transparent = request_.dxt1 ? request_.transparent : 0u;
+    const unsigned unused = ~(request_.active | transparent) & 0xFFFFu;
+    const std::uint32_t indices = (best_.indices & ~SpreadToSlots(unused)) | SpreadToSlots(transparent);
     StoreU16(block, best_.c0);
     StoreU16(block + 2, best_.c1);
     StoreU32(block + 4, indices);
