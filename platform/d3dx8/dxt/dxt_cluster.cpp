@@ -48,6 +48,8 @@ DXT_INLINE F Splat(T v)
         return __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
 }
 
+// a > b ? a : b, lane by lane (b where either is NaN or they are equal),
+// as one instruction where there is one.
 // 0, 1, 2, ... across the lanes.
 template <class F>
 DXT_INLINE F Ramp()
@@ -276,28 +278,25 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     const int first = std::max(lo[varying], 0), last = std::min(hi[varying], n);
     if (first > last)
         return Merge<F, I>(Splat<F>(kInvalid), I{}, nullptr, nullptr, four);
-    // Rows are at most n + 1 lanes: three vectors of four or eight.
+    // Rows are at most n + 1 lanes: three vectors of four or eight.  Lanes
+    // past the last boundary project to NaN, so they never win.
     constexpr int kSteps = (n + kLanes) / kLanes;
     const int steps = (last - first) / kLanes + 1;
     F along[kSteps];
-    I inRange[kSteps];
     for (int t = 0; t < steps; ++t) {
-        along[t] = Load<F>(in.axis + first + t * kLanes);
-        inRange[t] = laneIndex <= I{} + (last - first - t * kLanes);
+        const I inRange = laneIndex <= I{} + (last - first - t * kLanes);
+        along[t] = inRange ? Load<F>(in.axis + first + t * kLanes) : Splat<F>(__builtin_nanf(""));
     }
-    const F lowest = Splat<F>(-__builtin_inff());
     F bestGain = Splat<F>(-kInvalid);
     I bestRow{};
-    auto scoreRow = [&](const RoughRow& row, float head, int key) {
+    auto scoreRow = [&](const RoughRow& row, float head, I rowKey) {
         const F h = Splat<F>(head);
-        const I rowKey = Splat<I>(key);
         for (int t = 0; t < steps; ++t) {
             const int k = first + t * kLanes;
             const F a = Load<F>(row.a + k), b = Load<F>(row.b + k), c = Load<F>(row.c + k);
             const F x = h + along[t];
             const F y = total - x;
-            F gain = x * x * b + y * (y * a - x * c);
-            gain = inRange[t] ? gain : lowest;
+            const F gain = x * x * b + y * (y * a - x * c);
             const I better = gain > bestGain;
             bestGain = better ? gain : bestGain;
             bestRow = better ? rowKey + t * kLanes : bestRow;
@@ -305,18 +304,21 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     };
     // Every row of the box is visited, those outside the splits through a
     // row of NaN: the loops then run the same number of times for every
-    // block, and their branches are predicted.
+    // block, and their branches are predicted.  Keys are the split's as a
+    // sum, i * 2^16 + j * 2^8 + k, which steps along a row of the box.
     for (int i = lo[0]; i <= hi[0]; ++i) {
         const bool iInside = static_cast<unsigned>(i) <= static_cast<unsigned>(n);
         const int ic = iInside ? i : 0;
         if (!four) {
-            scoreRow(iInside ? table.three[ic] : table.none, in.axis[ic], SplitKey(ic, 0, first));
+            scoreRow(iInside ? table.three[ic] : table.none, in.axis[ic], Splat<I>(SplitKey(ic, 0, first)));
             continue;
         }
+        I rowKey = Splat<I>(i * 65536 + lo[1] * 256 + first);
         for (int j = lo[1]; j <= hi[1]; ++j) {
             const bool inside = iInside && static_cast<unsigned>(j) <= static_cast<unsigned>(n);
             const int jc = inside ? j : 0;
-            scoreRow(inside ? table.four[ic][jc] : table.none, in.axis[ic] + in.axis[jc], SplitKey(ic, jc, first));
+            scoreRow(inside ? table.four[ic][jc] : table.none, in.axis[ic] + in.axis[jc], rowKey);
+            rowKey += 256;
         }
     }
     return Merge<F, I>(Splat<F>(0.0f) - bestGain, bestRow + laneIndex, nullptr, nullptr, four);
