@@ -12,6 +12,7 @@
 #endif
 
 #define DXT_COLOUR_ENTRY EncodeColourGeneric
+#define DXT_COLOUR_AVX2 0
 #include "dxt_colour_encoder.h"
 
 namespace dxt::detail {

@@ -17,6 +17,7 @@
 #pragma GCC target("avx2")
 #endif
 #define DXT_COLOUR_ENTRY EncodeColourAvx2
+#define DXT_COLOUR_AVX2 1
 #include "dxt_colour_encoder.h"
 #if defined(__clang__)
 #pragma clang attribute pop

@@ -11,8 +11,9 @@
 //
 // This file is the encoder's body, compiled twice: by dxt_colour.cpp for
 // any x86-64 (or other) processor and by dxt_colour_avx2.cpp for AVX2.
-// The includer names the entry point (DXT_COLOUR_ENTRY) and includes the
-// headers below first, so that only this body takes the AVX2 target.
+// The includer names the entry point (DXT_COLOUR_ENTRY), sets
+// DXT_COLOUR_AVX2 to 1 for the AVX2 build, and includes the headers below
+// first, so that only this body takes the AVX2 target.
 // Every operation is the same IEEE one in both, so are the bytes out.
 #include "dxt_internal.h"
 
@@ -526,27 +527,41 @@ void ColourEncoder::SortAlongAxis()
     // sixteen t_i at a time, beats a comparison sort, whose branches the
     // processor cannot predict.  Texels that do not count project to +inf
     // and take the places past n_.
-    // Eight texels per vector: on AVX2 one register, otherwise two.
+    // Eight texels per vector where AVX2 holds them in one register, four
+    // otherwise (wider vectors split by the compiler cost more than they
+    // save).
+#if DXT_COLOUR_AVX2
+    typedef V8 RankV;
+    typedef I8 RankI;
+#else
+    typedef V4 RankV;
+    typedef I4 RankI;
+#endif
+    constexpr int kWidth = sizeof(RankV) / sizeof(float), kGroups = 16 / kWidth;
     static const auto kAfter = [] {
-        std::array<std::array<I8, 2>, 16> after{};
+        std::array<std::array<RankI, kGroups>, 16> after{};
         for (int j = 0; j < 16; ++j)
             for (int i = 0; i < 16; ++i)
-                after[j][i / 8][i % 8] = i > j ? -1 : 0;
+                after[j][i / kWidth][i % kWidth] = i > j ? -1 : 0;
         return after;
     }();
-    V8 t[2];
+    RankV t[kGroups];
     std::memcpy(t, proj_, sizeof t);
-    I8 rank[2] = {};
+    RankI rank[kGroups] = {};
     for (int j = 0; j < 16; ++j) {
-        const V8 one = {proj_[j]};
-        const V8 tj = __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
-        for (int g = 0; g < 2; ++g)
+        const RankV one = {proj_[j]};
+#if DXT_COLOUR_AVX2
+        const RankV tj = __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
+#else
+        const RankV tj = __builtin_shufflevector(one, one, 0, 0, 0, 0);
+#endif
+        for (int g = 0; g < kGroups; ++g)
             rank[g] += (tj < t[g]) | ((tj == t[g]) & kAfter[j][g]);
     }
     alignas(32) std::int32_t place[16];
-    for (int g = 0; g < 2; ++g) {
-        const I8 r = -rank[g];
-        std::memcpy(place + 8 * g, &r, sizeof r);
+    for (int g = 0; g < kGroups; ++g) {
+        const RankI r = -rank[g];
+        std::memcpy(place + kWidth * g, &r, sizeof r);
     }
     // The places are a permutation of all sixteen texels, those that do not
     // count last.  Their channels are zero and their projections are
