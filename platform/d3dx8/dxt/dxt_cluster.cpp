@@ -110,13 +110,18 @@ struct RoughRow {
     alignas(32) float a[24], b[24], c[24];
 };
 
-struct RoughTable {
-    RoughRow four[17][17];  // [i][j], lanes k
-    RoughRow three[17];     // [i], lanes j
-    RoughRow none;          // all NaN: splits outside the block
-};
-
 constexpr int kTableTexels = 16;
+
+// Boundaries from -kRoughPad to 16 + kRoughPad have rows, those outside the
+// block all NaN: Normal's boxes reach that far, and walk them without a
+// test per row.
+constexpr int kRoughPad = 4;
+constexpr int kRoughRows = kTableTexels + 1 + 2 * kRoughPad;
+
+struct RoughTable {
+    RoughRow four[kRoughRows][kRoughRows];  // [i + pad][j + pad], lanes k
+    RoughRow three[kRoughRows];             // [i + pad], lanes j
+};
 
 // `squares`: X^2 / ax^2, 9 for the 4-colour mode, 4 for the 3-colour one
 // (X = P[i] + P[k] = 2 ax there).
@@ -133,8 +138,9 @@ void SetRough(RoughRow& row, int lane, float a2, float b2, float ab, float squar
 
 const RoughTable& GetRoughTable()
 {
-    // 83 KB: built on the heap rather than in the initialiser's frame, and
-    // kept for the life of the process.
+    // 180 KB: built on the heap rather than in the initialiser's frame, and
+    // kept for the life of the process.  The rows in use lie near the
+    // diagonal i = j, about a quarter of them.
     static const RoughTable* const table = [] {
         auto* t = new RoughTable;
         const float nan = __builtin_nanf("");
@@ -143,20 +149,24 @@ const RoughTable& GetRoughTable()
                 row.a[l] = row.b[l] = row.c[l] = nan;
         };
         const float n = static_cast<float>(kTableTexels);
-        clear(t->none);
+        for (int r = 0; r < kRoughRows; ++r) {
+            clear(t->three[r]);
+            for (int q = 0; q < kRoughRows; ++q)
+                clear(t->four[r][q]);
+        }
         for (int i = 0; i <= kTableTexels; ++i) {
             const float fi = static_cast<float>(i);
-            clear(t->three[i]);
+            RoughRow& three = t->three[i + kRoughPad];
             for (int k = i; k <= kTableTexels; ++k) {
                 const float fk = static_cast<float>(k);
-                SetRough(t->three[i], k, (3 * fi + fk) * 0.25f, n - (fi + fk * 3.0f) * 0.25f, (fk - fi) * 0.25f, 4.0f);
+                SetRough(three, k, (3 * fi + fk) * 0.25f, n - (fi + fk * 3.0f) * 0.25f, (fk - fi) * 0.25f, 4.0f);
             }
-            for (int j = 0; j <= kTableTexels; ++j) {
-                clear(t->four[i][j]);
+            for (int j = i; j <= kTableTexels; ++j) {
+                RoughRow& four = t->four[i + kRoughPad][j + kRoughPad];
                 const float fj = static_cast<float>(j);
-                for (int k = j; j >= i && k <= kTableTexels; ++k) {
+                for (int k = j; k <= kTableTexels; ++k) {
                     const float fk = static_cast<float>(k);
-                    SetRough(t->four[i][j], k, (5 * fi + 3 * fj + fk) * (1.0f / 9.0f),
+                    SetRough(four, k, (5 * fi + 3 * fj + fk) * (1.0f / 9.0f),
                              n - (fi + 3 * fj + fk * 5.0f) * (1.0f / 9.0f), (fk - fi) * (2.0f / 9.0f), 9.0f);
                 }
             }
@@ -225,7 +235,7 @@ constexpr int SplitKey(int i, int j, int k) { return i << 16 | j << 8 | k; }
 
 // Merges the lanes' bests: the lowest error, the first split among equals.
 template <class F, class I>
-DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I bestA[3], const I bestB[3], bool four)
+DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I* bestEnds, bool four)
 {
     // Without branches: which lane wins depends on the data, and a
     // mispredicted branch per lane costs more than the vector work.
@@ -254,8 +264,8 @@ DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I bes
     best.split[2] = key & 0xFF;
     best.split[1] = four ? (key >> 8 & 0xFF) : best.split[2];
     // The rough walk has no endpoints.
-    best.ends[0] = bestA ? Pack565(bestA[0][pick], bestA[1][pick], bestA[2][pick]) : 0;
-    best.ends[1] = bestB ? Pack565(bestB[0][pick], bestB[1][pick], bestB[2][pick]) : 0;
+    best.ends[0] = bestEnds ? static_cast<std::uint16_t>(bestEnds[0][pick]) : 0;
+    best.ends[1] = bestEnds ? static_cast<std::uint16_t>(bestEnds[1][pick]) : 0;
     return best;
 }
 
@@ -277,7 +287,7 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     const int varying = four ? 2 : 1;
     const int first = std::max(lo[varying], 0), last = std::min(hi[varying], n);
     if (first > last)
-        return Merge<F, I>(Splat<F>(kInvalid), I{}, nullptr, nullptr, four);
+        return Merge<F, I>(Splat<F>(kInvalid), I{}, nullptr, four);
     // Rows are at most n + 1 lanes: three vectors of four or eight.  Lanes
     // past the last boundary project to NaN, so they never win.
     constexpr int kSteps = (n + kLanes) / kLanes;
@@ -306,22 +316,48 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     // row of NaN: the loops then run the same number of times for every
     // block, and their branches are predicted.  Keys are the split's as a
     // sum, i * 2^16 + j * 2^8 + k, which steps along a row of the box.
-    for (int i = lo[0]; i <= hi[0]; ++i) {
-        const bool iInside = static_cast<unsigned>(i) <= static_cast<unsigned>(n);
-        const int ic = iInside ? i : 0;
-        if (!four) {
-            scoreRow(iInside ? table.three[ic] : table.none, in.axis[ic], Splat<I>(SplitKey(ic, 0, first)));
-            continue;
+    const int rowsI = hi[0] - lo[0] + 1, rowsJ = four ? hi[1] - lo[1] + 1 : 1;
+    constexpr int kMaxRows = 2 * kRoughPad + 1;
+    auto axisAt = [&](int b) { return in.axis[std::clamp(b, 0, n)]; };
+    if (lo[0] >= -kRoughPad && hi[0] <= n + kRoughPad && rowsI <= kMaxRows && lo[1] >= -kRoughPad &&
+        hi[1] <= n + kRoughPad && rowsJ <= kMaxRows) {
+        // The box lies inside the padded table: rows by address alone.
+        float headJ[kMaxRows];
+        for (int dj = 0; dj < rowsJ; ++dj)
+            headJ[dj] = axisAt(lo[1] + dj);
+        for (int i = lo[0]; i <= hi[0]; ++i) {
+            const float headI = axisAt(i);
+            if (!four) {
+                scoreRow(table.three[i + kRoughPad], headI, Splat<I>(i * 65536 + first));
+                continue;
+            }
+            const RoughRow* row = &table.four[i + kRoughPad][lo[1] + kRoughPad];
+            I rowKey = Splat<I>(i * 65536 + lo[1] * 256 + first);
+            for (int dj = 0; dj < rowsJ; ++dj) {
+                scoreRow(row[dj], headI + headJ[dj], rowKey);
+                rowKey += 256;
+            }
         }
-        I rowKey = Splat<I>(i * 65536 + lo[1] * 256 + first);
-        for (int j = lo[1]; j <= hi[1]; ++j) {
-            const bool inside = iInside && static_cast<unsigned>(j) <= static_cast<unsigned>(n);
-            const int jc = inside ? j : 0;
-            scoreRow(inside ? table.four[ic][jc] : table.none, in.axis[ic] + in.axis[jc], rowKey);
-            rowKey += 256;
+    } else {
+        const auto& none = table.three[0];
+        for (int i = lo[0]; i <= hi[0]; ++i) {
+            const bool iInside = static_cast<unsigned>(i) <= static_cast<unsigned>(n);
+            const int ic = iInside ? i : 0;
+            if (!four) {
+                scoreRow(iInside ? table.three[ic + kRoughPad] : none, in.axis[ic], Splat<I>(i * 65536 + first));
+                continue;
+            }
+            I rowKey = Splat<I>(i * 65536 + lo[1] * 256 + first);
+            for (int j = lo[1]; j <= hi[1]; ++j) {
+                const bool inside = iInside && static_cast<unsigned>(j) <= static_cast<unsigned>(n);
+                const int jc = inside ? j : 0;
+                scoreRow(inside ? table.four[ic + kRoughPad][jc + kRoughPad] : none, in.axis[ic] + in.axis[jc],
+                         rowKey);
+                rowKey += 256;
+            }
         }
     }
-    return Merge<F, I>(Splat<F>(0.0f) - bestGain, bestRow + laneIndex, nullptr, nullptr, four);
+    return Merge<F, I>(Splat<F>(0.0f) - bestGain, bestRow + laneIndex, nullptr, four);
 }
 
 // Each lane keeps the best split it has seen; the lanes are merged once at
@@ -334,17 +370,22 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[
     constexpr int kLanes = Lanes<F>;
     const int n = in.n;
     F bestError = Splat<F>(kInvalid);
-    I bestKey{}, bestA[3]{}, bestB[3]{};
+    // Codes per channel in variables of their own rather than arrays, which
+    // the compiler would clear with a slow string instruction.
+    I bestKey{}, bestA0{}, bestA1{}, bestA2{}, bestB0{}, bestB1{}, bestB2{};
     const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
     auto keep = [&](const Scored<F, I>& s, int i, int j, int first) {
         const I better = s.error < bestError;
         bestError = better ? s.error : bestError;
         bestKey = better ? laneIndex + SplitKey(i, j, first) : bestKey;
-        if constexpr (!kRough)
-            for (int ch = 0; ch < 3; ++ch) {
-                bestA[ch] = better ? s.codeA[ch] : bestA[ch];
-                bestB[ch] = better ? s.codeB[ch] : bestB[ch];
-            }
+        if constexpr (!kRough) {
+            bestA0 = better ? s.codeA[0] : bestA0;
+            bestA1 = better ? s.codeA[1] : bestA1;
+            bestA2 = better ? s.codeA[2] : bestA2;
+            bestB0 = better ? s.codeB[0] : bestB0;
+            bestB1 = better ? s.codeB[1] : bestB1;
+            bestB2 = better ? s.codeB[2] : bestB2;
+        }
     };
     for (int i = std::max(lo[0], 0); i <= std::min(hi[0], n); ++i) {
         const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
@@ -359,7 +400,10 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[
                 keep(ScoreLanes<F, I, kRough, kUnit>(in, true, i, j, k, kLast), i, j, k);
         }
     }
-    return Merge<F, I>(bestError, bestKey, bestA, bestB, four);
+    if constexpr (kRough)
+        return Merge<F, I>(bestError, bestKey, nullptr, four);
+    const I ends[2] = {(bestA0 << 11) | (bestA1 << 5) | bestA2, (bestB0 << 11) | (bestB1 << 5) | bestB2};
+    return Merge<F, I>(bestError, bestKey, ends, four);
 }
 
 template <class F, class I>
