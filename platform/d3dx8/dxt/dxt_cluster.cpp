@@ -48,8 +48,6 @@ DXT_INLINE F Splat(T v)
         return __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
 }
 
-// a > b ? a : b, lane by lane (b where either is NaN or they are equal),
-// as one instruction where there is one.
 // 0, 1, 2, ... across the lanes.
 template <class F>
 DXT_INLINE F Ramp()
