@@ -111,8 +111,8 @@ struct RoughRow {
 constexpr int kTableTexels = 16;
 
 // Boundaries from -kRoughPad to 16 + kRoughPad have rows, those outside the
-// block all NaN: Normal's boxes reach that far, and walk them without a
-// test per row.
+// block all NaN: Normal's boxes reach that far, and walk them by address
+// without a test per row.
 constexpr int kRoughPad = 4;
 constexpr int kRoughRows = kTableTexels + 1 + 2 * kRoughPad;
 
@@ -314,45 +314,26 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     // row of NaN: the loops then run the same number of times for every
     // block, and their branches are predicted.  Keys are the split's as a
     // sum, i * 2^16 + j * 2^8 + k, which steps along a row of the box.
-    const int rowsI = hi[0] - lo[0] + 1, rowsJ = four ? hi[1] - lo[1] + 1 : 1;
-    constexpr int kMaxRows = 2 * kRoughPad + 1;
+    // Rows further out than the table's are NaN as well, so the box can be
+    // cut to the table without changing the result; Normal's boxes lie
+    // inside it.
+    const int iLo = std::max(lo[0], -kRoughPad), iHi = std::min(hi[0], n + kRoughPad);
+    const int jLo = std::max(lo[1], -kRoughPad), jHi = std::min(hi[1], n + kRoughPad);
     auto axisAt = [&](int b) { return in.axis[std::clamp(b, 0, n)]; };
-    if (lo[0] >= -kRoughPad && hi[0] <= n + kRoughPad && rowsI <= kMaxRows && lo[1] >= -kRoughPad &&
-        hi[1] <= n + kRoughPad && rowsJ <= kMaxRows) {
-        // The box lies inside the padded table: rows by address alone.
-        float headJ[kMaxRows];
-        for (int dj = 0; dj < rowsJ; ++dj)
-            headJ[dj] = axisAt(lo[1] + dj);
-        for (int i = lo[0]; i <= hi[0]; ++i) {
-            const float headI = axisAt(i);
-            if (!four) {
-                scoreRow(table.three[i + kRoughPad], headI, Splat<I>(i * 65536 + first));
-                continue;
-            }
-            const RoughRow* row = &table.four[i + kRoughPad][lo[1] + kRoughPad];
-            I rowKey = Splat<I>(i * 65536 + lo[1] * 256 + first);
-            for (int dj = 0; dj < rowsJ; ++dj) {
-                scoreRow(row[dj], headI + headJ[dj], rowKey);
-                rowKey += 256;
-            }
+    float headJ[kRoughRows];
+    for (int j = jLo; j <= jHi; ++j)
+        headJ[j - jLo] = axisAt(j);
+    for (int i = iLo; i <= iHi; ++i) {
+        const float headI = axisAt(i);
+        if (!four) {
+            scoreRow(table.three[i + kRoughPad], headI, Splat<I>(i * 65536 + first));
+            continue;
         }
-    } else {
-        const auto& none = table.three[0];
-        for (int i = lo[0]; i <= hi[0]; ++i) {
-            const bool iInside = static_cast<unsigned>(i) <= static_cast<unsigned>(n);
-            const int ic = iInside ? i : 0;
-            if (!four) {
-                scoreRow(iInside ? table.three[ic + kRoughPad] : none, in.axis[ic], Splat<I>(i * 65536 + first));
-                continue;
-            }
-            I rowKey = Splat<I>(i * 65536 + lo[1] * 256 + first);
-            for (int j = lo[1]; j <= hi[1]; ++j) {
-                const bool inside = iInside && static_cast<unsigned>(j) <= static_cast<unsigned>(n);
-                const int jc = inside ? j : 0;
-                scoreRow(inside ? table.four[ic + kRoughPad][jc + kRoughPad] : none, in.axis[ic] + in.axis[jc],
-                         rowKey);
-                rowKey += 256;
-            }
+        const RoughRow* row = &table.four[i + kRoughPad][jLo + kRoughPad];
+        I rowKey = Splat<I>(i * 65536 + jLo * 256 + first);
+        for (int dj = 0; dj <= jHi - jLo; ++dj) {
+            scoreRow(row[dj], headI + headJ[dj], rowKey);
+            rowKey += 256;
         }
     }
     return Merge<F, I>(Splat<F>(0.0f) - bestGain, bestRow + laneIndex, nullptr, four);
