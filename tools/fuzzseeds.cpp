@@ -1,4 +1,4 @@
-// fuzzseeds <corpus root>: writes the starting inputs of the image, loader,
+// fuzzseeds <corpus root>: writes the starting inputs of the image, loader, PNG,
 // XML, project and DXT fuzz harnesses into <root>/<harness>/, all made by
 // the repository's own writers so that every reader starts from files it
 // accepts and the fuzzer mutates from there.
@@ -141,7 +141,7 @@ int main(int argc, char** argv)
     pDPrintOutputProc = [](const char*) {};
     try {
         const fs::path root = argv[1];
-        for (const char* harness : {"image", "loadbmp", "loadtga", "xml", "project", "dxt"})
+        for (const char* harness : {"image", "loadbmp", "loadtga", "png", "xml", "project", "dxt"})
             fs::create_directories(root / harness);
         for (const std::string& path : samplegen::WriteVariantSet(root / "image")) {
             const fs::path p = path;
@@ -150,11 +150,16 @@ int main(int argc, char** argv)
                 fs::copy_file(p, root / "loadbmp" / p.filename(), fs::copy_options::overwrite_existing);
             else if (ext == ".tga")
                 fs::copy_file(p, root / "loadtga" / p.filename(), fs::copy_options::overwrite_existing);
+            else if (ext == ".png")
+                fs::copy_file(p, root / "png" / p.filename(), fs::copy_options::overwrite_existing);
         }
         WriteDdsSeeds(root / "image");
         WriteChainSeeds(root / "loadbmp", root / "loadtga");
         WriteXmlSeeds(root / "xml", root / "project");
         WriteDxtSeeds(root / "dxt");
+        // Plain colour pictures, the kind the direct PNG reader takes.
+        Save(root / "png" / "rgb.png", samplegen::WritePng(samplegen::MakeFoliage(19, 7, 3), samplegen::PngKind::Rgb));
+        Save(root / "png" / "rgb-1x1.png", samplegen::WritePng(samplegen::Image(1, 1), samplegen::PngKind::Rgb));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "fuzzseeds: %s\n", e.what());
         return 1;

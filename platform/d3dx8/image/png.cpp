@@ -5,6 +5,7 @@
 // X8R8G8B8 (A8R8G8B8 with alpha or tRNS); 16-bit channels keep their high
 // byte.
 #include "imagefile.h"
+#include "png_read.h"
 
 #include <png.h>
 
@@ -118,7 +119,7 @@ bool ReadCore(png_structp png, png_infop info, const Reader& reader, Picture& ou
 
 bool LooksLikePng(Bytes data) { return data.size() >= 8 && png_sig_cmp(data.data(), 0, 8) == 0; }
 
-HRESULT DecodePng(Bytes data, Picture& out)
+HRESULT DecodePngWithLibpng(Bytes data, Picture& out)
 {
     out.fileFormat = D3DXIFF_PNG;
     Reader reader{data};
@@ -139,6 +140,12 @@ HRESULT DecodePng(Bytes data, Picture& out)
         return Bad("PNG file is not readable: %s", reader.error);
     }
     return S_OK;
+}
+
+HRESULT DecodePng(Bytes data, Picture& out)
+{
+    out.fileFormat = D3DXIFF_PNG;
+    return DecodePlainPng(data, out) ? S_OK : DecodePngWithLibpng(data, out);
 }
 
 } // namespace d3dx::image
