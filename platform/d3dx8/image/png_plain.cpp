@@ -107,6 +107,14 @@ bool ReadChunks(Bytes data, Header& header, std::vector<Bytes>& idat)
     }
 }
 
+#if defined(__x86_64__)
+bool HasSse41()
+{
+    static const bool has = __builtin_cpu_supports("sse4.1");
+    return has;
+}
+#endif
+
 // The PNG predictor of the filter type 4: whichever of left, above and
 // upper left is closest to left + above - upper left, in that order on ties.
 inline int Paeth(int a, int b, int c)
@@ -117,36 +125,55 @@ inline int Paeth(int a, int b, int c)
 }
 
 #if defined(__SSE2__)
+typedef std::int16_t Lanes16 __attribute__((vector_size(16)));
+
 // The same predictor a pixel at a time, its channels side by side in 16-bit
 // lanes: the chain through the left pixel is then one pixel long instead of
 // one byte.  Pixels are moved as 4-byte words, which for 3-byte pixels
 // reach one byte into the next pixel (or the padding after the row); the
-// next word written puts it right.
+// next word written puts it right.  Written in the compiler's vector types,
+// so that the SSE4.1 build below gets single-instruction absolute values
+// and selects: a chain of about 8 operations instead of 13.
 template <int kBpp>
-void PaethPixels(const BYTE* in, BYTE* out, const BYTE* above, std::size_t pixels)
+inline __attribute__((always_inline)) void PaethPixels(const BYTE* in, BYTE* out, const BYTE* above,
+                                                       std::size_t pixels)
 {
-    const __m128i zero = _mm_setzero_si128();
-    auto load = [&](const BYTE* p) {
+    auto load = [](const BYTE* p) {
         std::uint32_t word;
         std::memcpy(&word, p, 4);
-        return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(word)), zero);
+        return reinterpret_cast<Lanes16>(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(word)),
+                                                           _mm_setzero_si128()));
     };
-    auto abs16 = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
-    __m128i left = zero, upperLeft = zero;
+    auto abs16 = [](Lanes16 v) { return v < 0 ? -v : v; };
+    Lanes16 left = {}, upperLeft = {};
     for (std::size_t x = 0; x < pixels; ++x, in += kBpp, out += kBpp, above += kBpp) {
-        const __m128i up = load(above), filtered = load(in);
-        const __m128i toUp = _mm_sub_epi16(up, upperLeft), toLeft = _mm_sub_epi16(left, upperLeft);
-        const __m128i pa = abs16(toUp), pb = abs16(toLeft), pc = abs16(_mm_add_epi16(toUp, toLeft));
-        const __m128i least = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
-        const __m128i isA = _mm_cmpeq_epi16(pa, least), isB = _mm_cmpeq_epi16(pb, least);
-        const __m128i bOrC = _mm_or_si128(_mm_and_si128(isB, up), _mm_andnot_si128(isB, upperLeft));
-        const __m128i guess = _mm_or_si128(_mm_and_si128(isA, left), _mm_andnot_si128(isA, bOrC));
-        left = _mm_and_si128(_mm_add_epi16(filtered, guess), _mm_set1_epi16(0xFF));
+        const Lanes16 up = load(above), filtered = load(in);
+        const Lanes16 toUp = up - upperLeft, toLeft = left - upperLeft;
+        const Lanes16 pa = abs16(toUp), pb = abs16(toLeft), pc = abs16(toUp + toLeft);
+        // Left unless pa > pb or pa > pc; then above unless pb > pc.
+        const Lanes16 guess = ((pa > pb) | (pa > pc)) ? (pb > pc ? upperLeft : up) : left;
+        left = (filtered + guess) & 0xFF;
         upperLeft = up;
-        const std::uint32_t word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(left, zero)));
+        const __m128i packed = _mm_packus_epi16(reinterpret_cast<__m128i>(left), _mm_setzero_si128());
+        const std::uint32_t word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
         std::memcpy(out, &word, 4);
     }
 }
+
+template <int kBpp>
+void PaethRow(const BYTE* in, BYTE* out, const BYTE* above, std::size_t pixels)
+{
+    PaethPixels<kBpp>(in, out, above, pixels);
+}
+
+#if defined(__x86_64__)
+template <int kBpp>
+__attribute__((target("sse4.1"))) void PaethRowSse41(const BYTE* in, BYTE* out, const BYTE* above,
+                                                     std::size_t pixels)
+{
+    PaethPixels<kBpp>(in, out, above, pixels);
+}
+#endif
 #endif
 
 // Undoes one row's filter from `in` into `out`; `above` is the row before,
@@ -175,7 +202,12 @@ bool Unfilter(int filter, const BYTE* in, BYTE* out, const BYTE* above, std::siz
         return true;
     case 4:
 #if defined(__SSE2__)
-        PaethPixels<kBpp>(in, out, above, bytes / kBpp);
+#if defined(__x86_64__)
+        if (HasSse41())
+            PaethRowSse41<kBpp>(in, out, above, bytes / kBpp);
+        else
+#endif
+            PaethRow<kBpp>(in, out, above, bytes / kBpp);
 #else
         for (std::size_t i = 0; i < kBpp; ++i)
             out[i] = static_cast<BYTE>(in[i] + above[i]);
