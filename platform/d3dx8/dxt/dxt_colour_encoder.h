@@ -276,6 +276,16 @@ void ColourEncoder::Principal(Endpoints& ends)
         const float prod = (prodV[e][0] + prodV[e][1]) + (prodV[e][2] + prodV[e][3]);
         cov[e] = (prod - xsum_[a] * xsum_[b] * invN) * scale_[a] * scale_[b];
     }
+    // Scaled once by the power of two at or below the trace (exactly): the
+    // eigenvalues are then at most 2 and the largest at least a sixth, so
+    // the powers below neither overflow nor underflow, and need no rescaling
+    // on the way (which would lengthen the chain the block waits on).
+    const float trace = cov[0] + cov[3] + cov[5];
+    if (trace > 0) {
+        const float inv = InversePowerOfTwo(trace);
+        for (int e = 0; e < 6; ++e)
+            cov[e] *= inv;
+    }
     // Start from the row of the largest diagonal term: never orthogonal to
     // the principal axis unless the covariance is degenerate.
     float axis[3];
@@ -285,8 +295,7 @@ void ColourEncoder::Principal(Endpoints& ends)
         axis[0] = cov[1], axis[1] = cov[3], axis[2] = cov[4];
     else
         axis[0] = cov[2], axis[1] = cov[4], axis[2] = cov[5];
-    // Squaring the matrix twice makes four power steps out of two; the
-    // scale is restored to the largest component after each multiply.
+    // Squaring the matrix twice makes four power steps out of two.
     for (int it = 0; it < 2; ++it) {
         const float c[6] = {cov[0] * cov[0] + cov[1] * cov[1] + cov[2] * cov[2],
                             cov[0] * cov[1] + cov[1] * cov[3] + cov[2] * cov[4],
@@ -294,24 +303,15 @@ void ColourEncoder::Principal(Endpoints& ends)
                             cov[1] * cov[1] + cov[3] * cov[3] + cov[4] * cov[4],
                             cov[1] * cov[2] + cov[3] * cov[4] + cov[4] * cov[5],
                             cov[2] * cov[2] + cov[4] * cov[4] + cov[5] * cov[5]};
-        const float m = std::max(std::max(std::max(std::fabs(c[0]), std::fabs(c[1])), std::fabs(c[2])),
-                                 std::max(std::max(std::fabs(c[3]), std::fabs(c[4])), std::fabs(c[5])));
-        if (!(m > 0))
-            break;
-        const float inv = InversePowerOfTwo(m);
         for (int e = 0; e < 6; ++e)
-            cov[e] = c[e] * inv;
+            cov[e] = c[e];
     }
     for (int it = 0; it < 2; ++it) {
         const float v[3] = {cov[0] * axis[0] + cov[1] * axis[1] + cov[2] * axis[2],
                             cov[1] * axis[0] + cov[3] * axis[1] + cov[4] * axis[2],
                             cov[2] * axis[0] + cov[4] * axis[1] + cov[5] * axis[2]};
-        const float m = std::max({std::fabs(v[0]), std::fabs(v[1]), std::fabs(v[2])});
-        if (!(m > 0))
-            break;
-        const float inv = InversePowerOfTwo(m);
         for (int ch = 0; ch < 3; ++ch)
-            axis[ch] = v[ch] * inv;
+            axis[ch] = v[ch];
     }
     float len2 = axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2];
     if (!(len2 > 0)) {
