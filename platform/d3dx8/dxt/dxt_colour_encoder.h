@@ -253,11 +253,13 @@ void ColourEncoder::Principal(Endpoints& ends)
     // Sums of whole numbers below 2^24 (exact), centred once at the end;
     // texels that do not count are zero and add nothing.
     static const int kPair[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
-    V4 prodV[6] = {};
-    for (int g = 0; g < 4; ++g) {
-        const V4 x[3] = {LoadV4(xs_[0] + 4 * g), LoadV4(xs_[1] + 4 * g), LoadV4(xs_[2] + 4 * g)};
-        for (int e = 0; e < 6; ++e)
-            prodV[e] += x[kPair[e][0]] * x[kPair[e][1]];
+    // Summed as a tree rather than a chain: the block waits on these.
+    V4 prodV[6];
+    for (int e = 0; e < 6; ++e) {
+        const float* a = xs_[kPair[e][0]];
+        const float* b = xs_[kPair[e][1]];
+        prodV[e] = (LoadV4(a) * LoadV4(b) + LoadV4(a + 4) * LoadV4(b + 4)) +
+                   (LoadV4(a + 8) * LoadV4(b + 8) + LoadV4(a + 12) * LoadV4(b + 12));
     }
     // 1/n from a table: the same value without a division's wait.
     static constexpr auto kInverse = [] {
@@ -288,13 +290,11 @@ void ColourEncoder::Principal(Endpoints& ends)
     }
     // Start from the row of the largest diagonal term: never orthogonal to
     // the principal axis unless the covariance is degenerate.
-    float axis[3];
-    if (cov[0] >= cov[3] && cov[0] >= cov[5])
-        axis[0] = cov[0], axis[1] = cov[1], axis[2] = cov[2];
-    else if (cov[3] >= cov[5])
-        axis[0] = cov[1], axis[1] = cov[3], axis[2] = cov[4];
-    else
-        axis[0] = cov[2], axis[1] = cov[4], axis[2] = cov[5];
+    // Picked by selects: which row wins is data, and a wrong guess costs
+    // more than the selects.
+    const bool row0 = cov[0] >= cov[3] && cov[0] >= cov[5], row1 = !row0 && cov[3] >= cov[5];
+    float axis[3] = {row0 ? cov[0] : row1 ? cov[1] : cov[2], row0 ? cov[1] : row1 ? cov[3] : cov[4],
+                     row0 ? cov[2] : row1 ? cov[4] : cov[5]};
     // Squaring the matrix twice makes four power steps out of two.
     for (int it = 0; it < 2; ++it) {
         const float c[6] = {cov[0] * cov[0] + cov[1] * cov[1] + cov[2] * cov[2],
@@ -326,20 +326,26 @@ void ColourEncoder::Principal(Endpoints& ends)
         dir[ch] = set_.weighted ? axis[ch] / scale_[ch] : axis[ch];
         along[ch] = axis[ch] * scale_[ch];
     }
-    V4 low = {}, high = {};
+    // The extremes (of the active texels, and of zero) as a tree over the
+    // four groups.
     const V4 inf = {__builtin_inff(), __builtin_inff(), __builtin_inff(), __builtin_inff()};
+    V4 low[4], high[4];
     for (int g = 0; g < 4; ++g) {
         V4 t = {};
         for (int ch = 0; ch < 3; ++ch)
             t += (LoadV4(xs_[ch] + 4 * g) - SplatV4(mean[ch])) * SplatV4(along[ch]);
         const I4 on = LoadV4(on_ + 4 * g) > V4{};
-        low = (on & (t < low)) ? t : low;
-        high = (on & (t > high)) ? t : high;
+        low[g] = (on & (t < V4{})) ? t : V4{};
+        high[g] = (on & (t > V4{})) ? t : V4{};
         t = on ? t : inf;
         std::memcpy(proj_ + 4 * g, &t, sizeof t);
     }
-    const float lo = std::min(std::min(low[0], low[1]), std::min(low[2], low[3]));
-    const float hi = std::max(std::max(high[0], high[1]), std::max(high[2], high[3]));
+    auto lower = [](V4 a, V4 b) { return a < b ? a : b; };
+    auto higher = [](V4 a, V4 b) { return a > b ? a : b; };
+    const V4 lowV = lower(lower(low[0], low[1]), lower(low[2], low[3]));
+    const V4 highV = higher(higher(high[0], high[1]), higher(high[2], high[3]));
+    const float lo = std::min(std::min(lowV[0], lowV[1]), std::min(lowV[2], lowV[3]));
+    const float hi = std::max(std::max(highV[0], highV[1]), std::max(highV[2], highV[3]));
     const float invLen2 = 1.0f / len2;
     for (int ch = 0; ch < 3; ++ch) {
         ends.a[ch] = mean[ch] + hi * invLen2 * dir[ch];
