@@ -4,6 +4,10 @@
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <cstdlib>
 #endif
 
 int main(int argc, char** argv)
@@ -22,6 +26,21 @@ int main(int argc, char** argv)
     // allocate a few large buffers per file, so they seldom wait on the
     // shared one.
     mallopt(M_ARENA_MAX, 1);
+    // The heap's first pages are faulted in 4 KiB at a time while the first
+    // files grow it, a twentieth of a run of a dozen 1024 x 1024 pictures on
+    // a virtual machine.  So the heap grows by 48 MiB at once, and the kernel
+    // is asked to back that with huge pages where it can.  Nothing is touched
+    // (or resident) until used; where huge pages are off this changes
+    // nothing.
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    constexpr std::size_t kReserve = std::size_t{48} << 20;
+    if (void* block = std::malloc(kReserve)) {
+        const auto at = reinterpret_cast<std::uintptr_t>(block);
+        const std::uintptr_t first = (at + kHuge - 1) & ~(kHuge - 1), last = (at + kReserve) & ~(kHuge - 1);
+        if (last > first)
+            madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+        std::free(block);
+    }
 #endif
     pDPrintOutputProc = LogOutputProc;
     return MipforgeMain(argc, argv);
