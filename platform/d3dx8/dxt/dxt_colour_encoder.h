@@ -419,20 +419,18 @@ bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) cons
     // not count; then the sums as dot products over the 16 texels, four at
     // a time.
     const auto& rows = GetIndexWeights().row[c.four || !request_.dxt1 ? 0 : 1];
-    V4 sa = {}, saa = {}, sax[3] = {};
+    // Summed as trees over the four groups: the block waits on these.
+    V4 w[4];
     for (int g = 0; g < 4; ++g) {
-        V4 av, on;
-        std::memcpy(&av, rows[c.indices >> (8 * g) & 0xFF], sizeof av);
-        std::memcpy(&on, on_ + 4 * g, sizeof on);
-        av *= on;
-        sa += av;
-        saa += av * av;
-        for (int ch = 0; ch < 3; ++ch) {
-            V4 xv;
-            std::memcpy(&xv, xs_[ch] + 4 * g, sizeof xv);
-            sax[ch] += av * xv;
-        }
+        std::memcpy(&w[g], rows[c.indices >> (8 * g) & 0xFF], sizeof w[g]);
+        w[g] *= LoadV4(on_ + 4 * g);
     }
+    const V4 sa = (w[0] + w[1]) + (w[2] + w[3]);
+    const V4 saa = (w[0] * w[0] + w[1] * w[1]) + (w[2] * w[2] + w[3] * w[3]);
+    V4 sax[3];
+    for (int ch = 0; ch < 3; ++ch)
+        sax[ch] = (w[0] * LoadV4(xs_[ch]) + w[1] * LoadV4(xs_[ch] + 4)) +
+                  (w[2] * LoadV4(xs_[ch] + 8) + w[3] * LoadV4(xs_[ch] + 12));
     auto total = [](V4 v) { return (v[0] + v[1]) + (v[2] + v[3]); };
     const float n = static_cast<float>(n_), sumA = total(sa), a2 = total(saa);
     const float ab = sumA - a2, b2 = n - 2 * sumA + a2;
