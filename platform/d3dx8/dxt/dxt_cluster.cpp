@@ -98,14 +98,15 @@ struct Scored {
     I codeA[3], codeB[3];
 };
 
-// For blocks of 16 texels the rough score needs no division: with
-// X = 3 ax and Y = 3 bx of the projections, the fit removes
-// X^2 B + Y (Y A - X C) from their sum of squares, where A, B and C
-// depend on the split alone.  They are tabled per split, NaN where the
-// split has no two distinct endpoints (so that it never wins), and rows are
-// padded so that a vector load past the last split stays inside.
+// For blocks of 16 texels the rough score needs no division.  With X = 3 ax
+// and Y = 3 bx of the projections, the fit removes (X^2 b2 - 2 X Y ab +
+// Y^2 a2) / (9 det) from their sum of squares.  The projections are
+// centred, so Y = -X, and as a2 + 2 ab + b2 = n that is X^2 n / (9 det):
+// one coefficient per split, tabled (without the constant n), NaN where
+// the split has no two distinct endpoints (so that it never wins).  Rows
+// are padded so that a vector load past the last split stays inside.
 struct RoughRow {
-    alignas(32) float a[24], b[24], c[24];
+    alignas(32) float r[24];
 };
 
 constexpr int kTableTexels = 16;
@@ -126,17 +127,13 @@ struct RoughTable {
 void SetRough(RoughRow& row, int lane, float a2, float b2, float ab, float squares)
 {
     const float det = a2 * b2 - ab * ab;
-    if (!(det > 1e-3f))
-        return;
-    const float scale = 1.0f / (squares * det);
-    row.a[lane] = a2 * scale;
-    row.b[lane] = b2 * scale;
-    row.c[lane] = 2.0f * ab * scale;
+    if (det > 1e-3f)
+        row.r[lane] = 1.0f / (squares * det);
 }
 
 const RoughTable& GetRoughTable()
 {
-    // 180 KB: built on the heap rather than in the initialiser's frame, and
+    // 60 KB: built on the heap rather than in the initialiser's frame, and
     // kept for the life of the process.  The rows in use lie near the
     // diagonal i = j, about a quarter of them.
     static const RoughTable* const table = [] {
@@ -144,7 +141,7 @@ const RoughTable& GetRoughTable()
         const float nan = __builtin_nanf("");
         auto clear = [&](RoughRow& row) {
             for (int l = 0; l < 24; ++l)
-                row.a[l] = row.b[l] = row.c[l] = nan;
+                row.r[l] = nan;
         };
         const float n = static_cast<float>(kTableTexels);
         for (int r = 0; r < kRoughRows; ++r) {
@@ -268,8 +265,9 @@ DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I* be
 }
 
 // The rough walk over whole blocks, from the table: the same ranking as
-// the rough mode of ScoreLanes (up to rounding), with everything that does
-// not change along a row or a call taken out of the inner loop.  Every row
+// the rough mode of ScoreLanes up to rounding (the projections' sum, zero
+// but for rounding, is taken as zero), with everything that does not change
+// along a row or a call taken out of the inner loop.  Every row
 // starts at the same lane-varying boundary: the table holds NaN for
 // boundaries below the row's own, which never win.  Each lane keeps the
 // highest gain (the error less a constant shared by all splits, negated)
@@ -281,7 +279,6 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     constexpr int kLanes = Lanes<F>;
     constexpr int n = kTableTexels;
     const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
-    const F total = Splat<F>((four ? 3.0f : 2.0f) * in.axis[n]);
     const int varying = four ? 2 : 1;
     const int first = std::max(lo[varying], 0), last = std::min(hi[varying], n);
     if (first > last)
@@ -301,10 +298,8 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
         const F h = Splat<F>(head);
         for (int t = 0; t < steps; ++t) {
             const int k = first + t * kLanes;
-            const F a = Load<F>(row.a + k), b = Load<F>(row.b + k), c = Load<F>(row.c + k);
             const F x = h + along[t];
-            const F y = total - x;
-            const F gain = x * x * b + y * (y * a - x * c);
+            const F gain = x * x * Load<F>(row.r + k);
             const I better = gain > bestGain;
             bestGain = better ? gain : bestGain;
             bestRow = better ? rowKey + t * kLanes : bestRow;
