@@ -294,8 +294,7 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     }
     F bestGain = Splat<F>(-kInvalid);
     I bestRow{};
-    auto scoreRow = [&](const RoughRow& row, float head, I rowKey) {
-        const F h = Splat<F>(head);
+    auto scoreRow = [&](const RoughRow& row, F h, I rowKey) {
         for (int t = 0; t < steps; ++t) {
             const int k = first + t * kLanes;
             const F x = h + along[t];
@@ -315,11 +314,13 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     const int iLo = std::max(lo[0], -kRoughPad), iHi = std::min(hi[0], n + kRoughPad);
     const int jLo = std::max(lo[1], -kRoughPad), jHi = std::min(hi[1], n + kRoughPad);
     auto axisAt = [&](int b) { return in.axis[std::clamp(b, 0, n)]; };
-    float headJ[kRoughRows];
+    // The heads as vectors, once per walk: a vector addition per row then
+    // takes the place of a scalar one and a broadcast.
+    F headJ[kRoughRows];
     for (int j = jLo; j <= jHi; ++j)
-        headJ[j - jLo] = axisAt(j);
+        headJ[j - jLo] = Splat<F>(axisAt(j));
     for (int i = iLo; i <= iHi; ++i) {
-        const float headI = axisAt(i);
+        const F headI = Splat<F>(axisAt(i));
         if (!four) {
             scoreRow(table.three[i + kRoughPad], headI, Splat<I>(i * 65536 + first));
             continue;
