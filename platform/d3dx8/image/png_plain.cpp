@@ -329,6 +329,8 @@ bool UnfilterAll(const BYTE* raw, std::size_t width, std::size_t height, BYTE* p
     return true;
 }
 
+constexpr std::size_t kMaxInflated = std::size_t{256} << 20;
+
 struct DecompressorFree {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
@@ -344,6 +346,10 @@ bool DecodePlainPng(Bytes data, Picture& out)
     const std::size_t width = header.width, height = header.height;
     const std::size_t rawBytes = height * (1 + width * static_cast<std::size_t>(header.channels));
     if (rawBytes > 1032 * static_cast<std::uint64_t>(data.size()) + 1024)
+        return false;
+    // The whole inflated stream is held beside the picture; for the largest
+    // pictures libpng's row-at-a-time reading keeps the peak lower.
+    if (rawBytes > kMaxInflated)
         return false;
     // One zlib stream with a 32 KB window (libpng refuses distances past a
     // smaller declared window, libdeflate would not).
