@@ -195,9 +195,7 @@ ColourEncoder::ColourEncoder(const ColourRequest& request)
     single_ = ((differ[0] | differ[1]) | (differ[2] | differ[3])) == 0;
     // Whole numbers below 2^24: the sums are exact in any order.
     for (int ch = 0; ch < 3; ++ch) {
-        V4 sum = {};
-        for (int g = 0; g < 4; ++g)
-            sum += LoadV4(xs_[ch] + 4 * g);
+        const V4 sum = (LoadV4(xs_[ch]) + LoadV4(xs_[ch] + 4)) + (LoadV4(xs_[ch] + 8) + LoadV4(xs_[ch] + 12));
         xsum_[ch] = (sum[0] + sum[1]) + (sum[2] + sum[3]);
     }
     const float* w = request.weights;
@@ -391,6 +389,21 @@ inline V4 ExpandCodes(I4 code)
 #endif
 }
 
+// [bits==6][v]: the highest code whose grid value does not exceed v.
+// Grid values are whole numbers, so for any value in [0, 255] that is the
+// entry at its whole part: one load instead of two rounds of estimate and
+// check on the refit's chain.
+constexpr auto kCodeBelow = [] {
+    std::array<std::array<std::int32_t, 256>, 2> below{};
+    for (int bits6 = 0; bits6 < 2; ++bits6)
+        for (int code = 0; code < (bits6 ? 64 : 32); ++code) {
+            const int grid = bits6 ? (code << 2 | code >> 4) : (code << 3 | code >> 2);
+            for (int v = grid; v < 256; ++v)
+                below[bits6][v] = code;
+        }
+    return below;
+}();
+
 // The codes either side of each channel's value: the highest whose grid
 // value does not exceed it, and the next one up (the same at the top;
 // both 0 below the grid).
@@ -399,13 +412,9 @@ inline void BracketCodes(V4 v, I4& low, I4& high)
     const I4 top = {31, 63, 31, 31};
     const V4 zero = {}, full = {255.0f, 255.0f, 255.0f, 255.0f};
     const V4 clamped = v < zero ? zero : (v > full ? full : v);
-    const V4 perStep = {31.0f / 255, 63.0f / 255, 31.0f / 255, 31.0f / 255};
-    I4 c = __builtin_convertvector(clamped * perStep, I4);
-    // The estimate is at most one code off either way.
+    const I4 whole = __builtin_convertvector(clamped, I4);
+    const I4 c = {kCodeBelow[0][whole[0]], kCodeBelow[1][whole[1]], kCodeBelow[0][whole[2]], kCodeBelow[0][whole[3]]};
     const I4 one = {1, 1, 1, 1};
-    const I4 up = c + one;
-    c = ((up <= top) & (ExpandCodes(up) <= clamped)) ? up : c;
-    c = ExpandCodes(c) > clamped ? c - one : c;
     low = c;
     high = c + one > top ? top : c + one;
     high = v < zero ? low : high;
@@ -497,8 +506,10 @@ void ColourEncoder::Refine(Candidate* c, int count, int rounds) const
 
 Candidate ColourEncoder::Refine(Candidate c, int rounds) const
 {
-    Refine(&c, 1, rounds);
-    return c;
+    // Two slots, the second idle: the loop above indexes both.
+    Candidate pair[2] = {c, Candidate{}};
+    Refine(pair, 1, rounds);
+    return pair[0];
 }
 
 // Bit l of the result is set where lane l of the mask is.
