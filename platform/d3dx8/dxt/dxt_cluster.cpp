@@ -395,13 +395,13 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[
 template <class F, class I>
 DXT_INLINE ClusterResult SearchAny(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
 {
-    // Unit weights multiply by 1, which changes nothing: skip it.
-    const bool unit = in.weight[0] == 1.0f && in.weight[1] == 1.0f && in.weight[2] == 1.0f;
     if (rough && in.n == kTableTexels)
         return SearchRoughTabled<F, I>(in, GetRoughTable(), four, lo, hi);
     // The rough score fits the projections alone: weights play no part.
     if (rough)
         return Search<F, I, true, true>(in, four, lo, hi);
+    // Unit weights multiply by 1, which changes nothing: skip it.
+    const bool unit = in.weight[0] == 1.0f && in.weight[1] == 1.0f && in.weight[2] == 1.0f;
     return unit ? Search<F, I, false, true>(in, four, lo, hi) : Search<F, I, false, false>(in, four, lo, hi);
 }
 
