@@ -132,6 +132,8 @@ private:
     // Projections onto the axis, less the mean's; +inf for texels that do
     // not count, so that they sort last.
     alignas(32) float proj_[16];
+    // The same with zero for those texels, for the sums along the axis.
+    alignas(16) float projSum_[16];
     float scale_[3]{};     // square roots of the channel weights
     float weight_[3]{};    // the channel weights themselves
     // The lowest and highest projection of the active texels.
@@ -274,7 +276,10 @@ void ColourEncoder::Principal(Endpoints& ends)
     for (int e = 0; e < 6; ++e) {
         const int a = kPair[e][0], b = kPair[e][1];
         const float prod = (prodV[e][0] + prodV[e][1]) + (prodV[e][2] + prodV[e][3]);
-        cov[e] = (prod - xsum_[a] * xsum_[b] * invN) * scale_[a] * scale_[b];
+        cov[e] = prod - xsum_[a] * xsum_[b] * invN;
+        // Unit scales change nothing; skipping them shortens the chain.
+        if (set_.weighted)
+            cov[e] = cov[e] * scale_[a] * scale_[b];
     }
     // Scaled once by the power of two at or below the trace (exactly): the
     // eigenvalues are then at most 2 and the largest at least a sixth, so
@@ -322,7 +327,7 @@ void ColourEncoder::Principal(Endpoints& ends)
     for (int ch = 0; ch < 3; ++ch) {
         // Unit scales change nothing; skipping them saves a division's wait.
         dir[ch] = set_.weighted ? axis[ch] / scale_[ch] : axis[ch];
-        along[ch] = axis[ch] * scale_[ch];
+        along[ch] = set_.weighted ? axis[ch] * scale_[ch] : axis[ch];
     }
     // The extremes (of the active texels, and of zero) as a tree over the
     // four groups.
@@ -335,6 +340,8 @@ void ColourEncoder::Principal(Endpoints& ends)
         const I4 on = LoadV4(on_ + 4 * g) > V4{};
         low[g] = (on & (t < V4{})) ? t : V4{};
         high[g] = (on & (t > V4{})) ? t : V4{};
+        const V4 counted = on ? t : V4{};
+        std::memcpy(projSum_ + 4 * g, &counted, sizeof counted);
         t = on ? t : inf;
         std::memcpy(proj_ + 4 * g, &t, sizeof t);
     }
@@ -598,7 +605,7 @@ void ColourEncoder::SortAlongAxis()
     float sum = 0;
     cluster_.axis[0] = 0;
     for (int k = 0; k < 16; ++k)
-        cluster_.axis[k + 1] = sum += k < n_ ? proj_[order[k]] : 0.0f;
+        cluster_.axis[k + 1] = sum += projSum_[order[k]];
     for (int k = 17; k < 24; ++k)
         cluster_.axis[k] = sum;
     lowT_ = proj_[order[0]];
