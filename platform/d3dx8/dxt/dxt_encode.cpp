@@ -5,9 +5,37 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace dxt {
 
 using namespace detail;
+
+namespace {
+
+// Bit i set where texel i's alpha is 128 or more: the top bit of its
+// little-endian R, G, B, A word, four texels to a sign mask.
+std::uint16_t AlphaHighBits(const std::uint8_t rgba[64])
+{
+#if defined(__SSE2__)
+    unsigned bits = 0;
+    for (int g = 0; g < 4; ++g) {
+        __m128 words;
+        std::memcpy(&words, rgba + 16 * g, sizeof words);
+        bits |= static_cast<unsigned>(_mm_movemask_ps(words)) << (4 * g);
+    }
+    return static_cast<std::uint16_t>(bits);
+#else
+    unsigned bits = 0;
+    for (int i = 0; i < 16; ++i)
+        bits |= static_cast<unsigned>(rgba[4 * i + 3] >> 7) << i;
+    return static_cast<std::uint16_t>(bits);
+#endif
+}
+
+} // namespace
 
 void EncodeBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block, const EncodeOptions& options)
 {
@@ -15,10 +43,7 @@ void EncodeBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* bl
     ColourRequest request{rgba, valid, 0, false, options.quality, options.weights};
     switch (format) {
     case D3DFMT_DXT1: {
-        std::uint16_t transparent = 0;
-        for (int i = 0; i < 16; ++i)
-            if ((valid >> i & 1) && rgba[4 * i + 3] < 128)
-                transparent = static_cast<std::uint16_t>(transparent | (1u << i));
+        const std::uint16_t transparent = static_cast<std::uint16_t>(valid & ~AlphaHighBits(rgba));
         request.active = static_cast<std::uint16_t>(valid & ~transparent);
         request.transparent = transparent;
         request.dxt1 = true;
@@ -85,13 +110,19 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
         const std::uint32_t h = std::min<std::uint32_t>(4, height - 4 * by);
         for (std::uint32_t bx = 0; bx < (width + 3) / 4; ++bx) {
             const std::uint32_t w = std::min<std::uint32_t>(4, width - 4 * bx);
-            if (w < 4 || h < 4)
+            const std::uint8_t* source = rgba + static_cast<std::size_t>(4 * by) * pitch + 16 * std::size_t{bx};
+            std::uint16_t mask = 0xFFFF;
+            if (w == 4 && h == 4) {
+                // Whole blocks, nearly all of them: four copies of a known size.
+                for (std::uint32_t y = 0; y < 4; ++y)
+                    std::memcpy(texels + 16 * y, source + y * pitch, 16);
+            } else {
                 std::memset(texels, 0, sizeof texels);
-            std::uint16_t mask = 0;
-            for (std::uint32_t y = 0; y < h; ++y) {
-                std::memcpy(texels + 16 * y, rgba + static_cast<std::size_t>(4 * by + y) * pitch + 16 * std::size_t{bx},
-                            4 * w);
-                mask = static_cast<std::uint16_t>(mask | (((1u << w) - 1) << (4 * y)));
+                mask = 0;
+                for (std::uint32_t y = 0; y < h; ++y) {
+                    std::memcpy(texels + 16 * y, source + y * pitch, 4 * w);
+                    mask = static_cast<std::uint16_t>(mask | (((1u << w) - 1) << (4 * y)));
+                }
             }
             local.validMask = mask;
             EncodeBlock(format, texels, row + static_cast<std::size_t>(bx) * bytes, local);
