@@ -429,7 +429,9 @@ inline void BracketCodes(V4 v, I4& low, I4& high)
 
 // Least-squares endpoints for the candidate's indices.  Channels are
 // independent once the indices are fixed, so the weights play no part.
-bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) const
+// Always inline: a call would part the two candidates' refits, which the
+// processor overlaps when they sit side by side.
+__attribute__((always_inline)) inline bool ColourEncoder::FitToIndices(const Candidate& c, std::uint16_t ends[2]) const
 {
     // Each texel's weight on the first endpoint, zero for texels that do
     // not count; then the sums as dot products over the 16 texels, four at
