@@ -14,7 +14,6 @@
 #include "dxt_internal.h"
 
 #include <algorithm>
-#include <type_traits>
 
 namespace dxt::detail {
 
@@ -295,54 +294,44 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     }
     F bestGain = Splat<F>(-kInvalid);
     I bestRow{};
-    // Normal's boxes fit one vector per row; that walk is built apart, with
-    // its count of vectors known, so no row pays for the test.
-    auto walk = [&](auto knownSteps) {
-        constexpr int kKnown = decltype(knownSteps)::value;
-        const int count = kKnown ? kKnown : steps;
-        auto scoreRow = [&](const RoughRow& row, F h, I rowKey) {
-            for (int t = 0; t < count; ++t) {
-                const int k = first + t * kLanes;
-                const F x = h + along[t];
-                const F gain = x * x * Load<F>(row.r + k);
-                const I better = gain > bestGain;
-                bestGain = better ? gain : bestGain;
-                bestRow = better ? rowKey + t * kLanes : bestRow;
-            }
-        };
-        // Every row of the box is visited, those outside the splits through
-        // a row of NaN: the loops then run the same number of times for
-        // every block, and their branches are predicted.  Keys are the
-        // split's as a sum, i * 2^16 + j * 2^8 + k, which steps along a row
-        // of the box.  Rows further out than the table's are NaN as well, so
-        // the box can be cut to the table without changing the result;
-        // Normal's boxes lie inside it.
-        const int iLo = std::max(lo[0], -kRoughPad), iHi = std::min(hi[0], n + kRoughPad);
-        const int jLo = std::max(lo[1], -kRoughPad), jHi = std::min(hi[1], n + kRoughPad);
-        auto axisAt = [&](int b) { return in.axis[std::clamp(b, 0, n)]; };
-        // The heads as vectors, once per walk: a vector addition per row
-        // then takes the place of a scalar one and a broadcast.
-        F headJ[kRoughRows];
-        for (int j = jLo; j <= jHi; ++j)
-            headJ[j - jLo] = Splat<F>(axisAt(j));
-        for (int i = iLo; i <= iHi; ++i) {
-            const F headI = Splat<F>(axisAt(i));
-            if (!four) {
-                scoreRow(table.three[i + kRoughPad], headI, Splat<I>(i * 65536 + first));
-                continue;
-            }
-            const RoughRow* row = &table.four[i + kRoughPad][jLo + kRoughPad];
-            I rowKey = Splat<I>(i * 65536 + jLo * 256 + first);
-            for (int dj = 0; dj <= jHi - jLo; ++dj) {
-                scoreRow(row[dj], headI + headJ[dj], rowKey);
-                rowKey += 256;
-            }
+    auto scoreRow = [&](const RoughRow& row, F h, I rowKey) {
+        for (int t = 0; t < steps; ++t) {
+            const int k = first + t * kLanes;
+            const F x = h + along[t];
+            const F gain = x * x * Load<F>(row.r + k);
+            const I better = gain > bestGain;
+            bestGain = better ? gain : bestGain;
+            bestRow = better ? rowKey + t * kLanes : bestRow;
         }
     };
-    if (steps == 1)
-        walk(std::integral_constant<int, 1>{});
-    else
-        walk(std::integral_constant<int, 0>{});
+    // Every row of the box is visited, those outside the splits through a
+    // row of NaN: the loops then run the same number of times for every
+    // block, and their branches are predicted.  Keys are the split's as a
+    // sum, i * 2^16 + j * 2^8 + k, which steps along a row of the box.
+    // Rows further out than the table's are NaN as well, so the box can be
+    // cut to the table without changing the result; Normal's boxes lie
+    // inside it.
+    const int iLo = std::max(lo[0], -kRoughPad), iHi = std::min(hi[0], n + kRoughPad);
+    const int jLo = std::max(lo[1], -kRoughPad), jHi = std::min(hi[1], n + kRoughPad);
+    auto axisAt = [&](int b) { return in.axis[std::clamp(b, 0, n)]; };
+    // The heads as vectors, once per walk: a vector addition per row then
+    // takes the place of a scalar one and a broadcast.
+    F headJ[kRoughRows];
+    for (int j = jLo; j <= jHi; ++j)
+        headJ[j - jLo] = Splat<F>(axisAt(j));
+    for (int i = iLo; i <= iHi; ++i) {
+        const F headI = Splat<F>(axisAt(i));
+        if (!four) {
+            scoreRow(table.three[i + kRoughPad], headI, Splat<I>(i * 65536 + first));
+            continue;
+        }
+        const RoughRow* row = &table.four[i + kRoughPad][jLo + kRoughPad];
+        I rowKey = Splat<I>(i * 65536 + jLo * 256 + first);
+        for (int dj = 0; dj <= jHi - jLo; ++dj) {
+            scoreRow(row[dj], headI + headJ[dj], rowKey);
+            rowKey += 256;
+        }
+    }
     return Merge<F, I>(Splat<F>(0.0f) - bestGain, bestRow + laneIndex, nullptr, four);
 }
 
