@@ -107,14 +107,6 @@ bool ReadChunks(Bytes data, Header& header, std::vector<Bytes>& idat)
     }
 }
 
-#if defined(__x86_64__)
-bool HasSse41()
-{
-    static const bool has = __builtin_cpu_supports("sse4.1");
-    return has;
-}
-#endif
-
 // The PNG predictor of the filter type 4: whichever of left, above and
 // upper left is closest to left + above - upper left, in that order on ties.
 inline int Paeth(int a, int b, int c)
@@ -235,10 +227,45 @@ __attribute__((target("sse4.1"))) void PaethRowsSse41(const BYTE* in0, const BYT
 #endif
 #endif
 
+// A row of the predictor byte by byte, where there are no vectors.
+template <int kBpp>
+void PaethRowBytes(const BYTE* in, BYTE* out, const BYTE* above, std::size_t pixels)
+{
+    const std::size_t bytes = pixels * kBpp;
+    for (std::size_t i = 0; i < kBpp; ++i)
+        out[i] = static_cast<BYTE>(in[i] + above[i]);
+    for (std::size_t i = kBpp; i < bytes; ++i)
+        out[i] = static_cast<BYTE>(in[i] + Paeth(out[i - kBpp], above[i], above[i - kBpp]));
+}
+
+// The Paeth unfilterers for this processor, picked once per picture: one
+// row, and two rows at once (none without vectors).
+template <int kBpp>
+struct PaethRowsFor {
+    void (*row)(const BYTE* in, BYTE* out, const BYTE* above, std::size_t pixels) = PaethRowBytes<kBpp>;
+    void (*rows)(const BYTE* in0, const BYTE* in1, BYTE* out0, BYTE* out1, const BYTE* above,
+                 std::size_t pixels) = nullptr;
+
+    PaethRowsFor()
+    {
+#if defined(__SSE2__)
+        row = PaethRow<kBpp>;
+        rows = PaethRows<kBpp>;
+#if defined(__x86_64__)
+        if (__builtin_cpu_supports("sse4.1")) {
+            row = PaethRowSse41<kBpp>;
+            rows = PaethRowsSse41<kBpp>;
+        }
+#endif
+#endif
+    }
+};
+
 // Undoes one row's filter from `in` into `out`; `above` is the row before,
 // unfiltered (zeros for the first).  False for an unknown filter type.
 template <int kBpp>
-bool Unfilter(int filter, const BYTE* in, BYTE* out, const BYTE* above, std::size_t bytes)
+bool Unfilter(int filter, const BYTE* in, BYTE* out, const BYTE* above, std::size_t bytes,
+              const PaethRowsFor<kBpp>& paeth)
 {
     switch (filter) {
     case 0:
@@ -260,19 +287,7 @@ bool Unfilter(int filter, const BYTE* in, BYTE* out, const BYTE* above, std::siz
             out[i] = static_cast<BYTE>(in[i] + ((out[i - kBpp] + above[i]) >> 1));
         return true;
     case 4:
-#if defined(__SSE2__)
-#if defined(__x86_64__)
-        if (HasSse41())
-            PaethRowSse41<kBpp>(in, out, above, bytes / kBpp);
-        else
-#endif
-            PaethRow<kBpp>(in, out, above, bytes / kBpp);
-#else
-        for (std::size_t i = 0; i < kBpp; ++i)
-            out[i] = static_cast<BYTE>(in[i] + above[i]);
-        for (std::size_t i = kBpp; i < bytes; ++i)
-            out[i] = static_cast<BYTE>(in[i] + Paeth(out[i - kBpp], above[i], above[i - kBpp]));
-#endif
+        paeth.row(in, out, above, bytes / kBpp);
         return true;
     default:
         return false;
@@ -302,26 +317,20 @@ bool UnfilterAll(const BYTE* raw, std::size_t width, std::size_t height, BYTE* p
     // Zeros (the row above the first) and padding for the word moves.
     std::vector<BYTE> buffers(3 * (bytes + 4));
     BYTE* rows[3] = {buffers.data(), buffers.data() + bytes + 4, buffers.data() + 2 * (bytes + 4)};
+    const PaethRowsFor<kBpp> paeth;
     for (std::size_t y = 0; y < height;) {
         const BYTE* in = raw + y * stride;
         BYTE* out = rows[y % 3];
         const BYTE* above = rows[(y + 2) % 3];
-#if defined(__SSE2__)
-        if (in[0] == 4 && y + 1 < height && in[stride] == 4) {
+        if (paeth.rows && in[0] == 4 && y + 1 < height && in[stride] == 4) {
             BYTE* below = rows[(y + 1) % 3];
-#if defined(__x86_64__)
-            if (HasSse41())
-                PaethRowsSse41<kBpp>(in + 1, in + stride + 1, out, below, above, width);
-            else
-#endif
-                PaethRows<kBpp>(in + 1, in + stride + 1, out, below, above, width);
+            paeth.rows(in + 1, in + stride + 1, out, below, above, width);
             ToBgra<kBpp>(out, pixels + y * width * 4, width);
             ToBgra<kBpp>(below, pixels + (y + 1) * width * 4, width);
             y += 2;
             continue;
         }
-#endif
-        if (!Unfilter<kBpp>(in[0], in + 1, out, above, bytes))
+        if (!Unfilter<kBpp>(in[0], in + 1, out, above, bytes, paeth))
             return false;
         ToBgra<kBpp>(out, pixels + y * width * 4, width);
         ++y;
