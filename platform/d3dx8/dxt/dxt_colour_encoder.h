@@ -418,7 +418,9 @@ inline void BracketCodes(V4 v, I4& low, I4& high)
 {
     const I4 top = {31, 63, 31, 31};
     const V4 zero = {}, full = {255.0f, 255.0f, 255.0f, 255.0f};
-    const V4 clamped = v < zero ? zero : (v > full ? full : v);
+    // Written so that a NaN would clamp to zero as well: the whole part
+    // indexes a table.
+    const V4 clamped = v > zero ? (v < full ? v : full) : zero;
     const I4 whole = __builtin_convertvector(clamped, I4);
     const I4 c = {kCodeBelow[0][whole[0]], kCodeBelow[1][whole[1]], kCodeBelow[0][whole[2]], kCodeBelow[0][whole[3]]};
     const I4 one = {1, 1, 1, 1};
