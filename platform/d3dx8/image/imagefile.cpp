@@ -27,7 +27,10 @@ std::vector<BYTE>& Picture::AllocateTop(D3DFORMAT fmt, UINT w, UINT h)
     format = fmt;
     width = w;
     height = h;
-    levels.assign(1, std::vector<BYTE>(TightLevelOf(fmt, w, h, 0).size()));
+    // Made in place: a level built apart and copied in would take twice
+    // the memory for a moment, and its copy would touch every page again.
+    levels.clear();
+    levels.emplace_back(TightLevelOf(fmt, w, h, 0).size());
     return levels[0];
 }
 
