@@ -11,15 +11,9 @@
 #if defined(__x86_64__)
 #include <emmintrin.h>
 
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC target("avx2")
-#endif
+#include "dxt_avx2_begin.h"
 #define DXT_COLOUR_ENTRY EncodeColourAvx2
 #define DXT_COLOUR_AVX2 1
 #include "dxt_colour_encoder.h"
-#if defined(__clang__)
-#pragma clang attribute pop
-#endif
+#include "dxt_avx2_end.h"
 #endif

@@ -1,0 +1,384 @@
+// The split searches of the cluster fit (see dxt_cluster.cpp), written once
+// for vectors of four lanes and of eight.  Included by dxt_cluster.cpp for
+// any x86-64 (or other) processor and by dxt_cluster_avx2.cpp, which sets
+// the AVX2 target first; each instantiates the width it builds.
+#pragma once
+
+#include "dxt_internal.h"
+
+#include <algorithm>
+#include <type_traits>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace dxt::detail {
+
+// For blocks of 16 texels the rough score needs no division.  With X = 3 ax
+// and Y = 3 bx of the projections, the fit removes (X^2 b2 - 2 X Y ab +
+// Y^2 a2) / (9 det) from their sum of squares.  The projections are
+// centred, so Y = -X, and as a2 + 2 ab + b2 = n that is X^2 n / (9 det):
+// one coefficient per split, tabled (without the constant n), NaN where
+// the split has no two distinct endpoints (so that it never wins).  Rows
+// are padded so that a vector load past the last split stays inside.
+struct RoughRow {
+    alignas(32) float r[24];
+};
+
+constexpr int kTableTexels = 16;
+
+// Boundaries from -kRoughPad to 16 + kRoughPad have rows, those outside the
+// block all NaN: Normal's boxes reach that far, and walk them by address
+// without a test per row.
+constexpr int kRoughPad = 4;
+constexpr int kRoughRows = kTableTexels + 1 + 2 * kRoughPad;
+
+struct RoughTable {
+    RoughRow four[kRoughRows][kRoughRows];  // [i + pad][j + pad], lanes k
+    RoughRow three[kRoughRows];             // [i + pad], lanes j
+};
+
+// The table, built once on first use.
+const RoughTable& GetRoughTable();
+
+namespace {
+
+// 32-byte vectors appear only inside functions compiled for AVX2, where
+// they are passed in registers; the warning about their ABI without AVX
+// does not apply to these file-local, always inlined helpers.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+typedef float F4 __attribute__((vector_size(16)));
+typedef std::int32_t I4 __attribute__((vector_size(16)));
+typedef float F8 __attribute__((vector_size(32)));
+typedef std::int32_t I8 __attribute__((vector_size(32)));
+
+#define DXT_INLINE inline __attribute__((always_inline))
+
+constexpr float kInvalid = 3.0e38f;
+
+template <class F>
+constexpr int Lanes = static_cast<int>(sizeof(F) / sizeof(float));
+
+template <class F, class T>
+DXT_INLINE F Splat(T v)
+{
+    // One lane set and shuffled out: GCC builds an initialiser list lane by
+    // lane, but turns the shuffle into a single broadcast.
+    const F one = {v};
+    if constexpr (Lanes<F> == 4)
+        return __builtin_shufflevector(one, one, 0, 0, 0, 0);
+    else
+        return __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
+}
+
+// 0, 1, 2, ... across the lanes.
+template <class F>
+DXT_INLINE F Ramp()
+{
+    if constexpr (Lanes<F> == 4)
+        return F{0, 1, 2, 3};
+    else
+        return F{0, 1, 2, 3, 4, 5, 6, 7};
+}
+
+template <class F>
+DXT_INLINE F Load(const float* p)
+{
+    F v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+DXT_INLINE float HorizontalMin(F4 v)
+{
+    v = v < __builtin_shufflevector(v, v, 2, 3, 0, 1) ? v : __builtin_shufflevector(v, v, 2, 3, 0, 1);
+    v = v < __builtin_shufflevector(v, v, 1, 0, 3, 2) ? v : __builtin_shufflevector(v, v, 1, 0, 3, 2);
+    return v[0];
+}
+
+DXT_INLINE float HorizontalMin(F8 v)
+{
+    const F4 lo = __builtin_shufflevector(v, v, 0, 1, 2, 3), hi = __builtin_shufflevector(v, v, 4, 5, 6, 7);
+    return HorizontalMin(lo < hi ? lo : hi);
+}
+
+// Codes of the rounded search: whole numbers in float lanes in the AVX2
+// build, which rounds in one instruction; integers otherwise.
+template <class F, class I>
+using Codes = std::conditional_t<Lanes<F> == 8, F, I>;
+
+// Rounds endpoint values to the grid of a 5- or 6-bit channel; returns the
+// codes and their 8-bit expansions.  Both builds give the same numbers: the
+// values are finite, so the processor's max and min clamp as the selects
+// do; they are positive there, so rounding down truncates; and the
+// expansion (c << 3 | c >> 2 for 5 bits, c << 2 | c >> 4 for 6) is c * 33 / 4
+// or c * 65 / 16 rounded down, exact in floats.
+template <class F, class I>
+DXT_INLINE void Quantise(F v, bool bits6, Codes<F, I>& code, F& expanded)
+{
+    const F zero = Splat<F>(0.0f), top = Splat<F>(255.0f);
+    const F scale = Splat<F>(bits6 ? 63.0f / 255.0f : 31.0f / 255.0f), half = Splat<F>(0.5f);
+#if defined(__x86_64__)
+    if constexpr (Lanes<F> == 8) {
+        constexpr int kDown = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
+        v = _mm256_min_ps(_mm256_max_ps(v, zero), top);
+        code = _mm256_round_ps(v * scale + half, kDown);
+        expanded = _mm256_round_ps(code * Splat<F>(bits6 ? 65.0f / 16.0f : 33.0f / 4.0f), kDown);
+        return;
+    }
+#endif
+    if constexpr (Lanes<F> != 8) {
+        v = v < zero ? zero : v;
+        v = v > top ? top : v;
+        code = __builtin_convertvector(v * scale + half, I);
+        const I e = bits6 ? (code << 2) | (code >> 4) : (code << 3) | (code >> 2);
+        expanded = __builtin_convertvector(e, F);
+    }
+}
+
+// The codes as integers.
+template <class F, class I>
+DXT_INLINE I CodeBits(Codes<F, I> code)
+{
+    if constexpr (Lanes<F> == 8)
+        return __builtin_convertvector(code, I);
+    else
+        return code;
+}
+
+template <class F, class I>
+struct Scored {
+    F error;
+    Codes<F, I> codeA[3], codeB[3];
+};
+
+// Scores the splits whose lane-varying boundary runs from `first` on.
+// 4-colour: boundaries (i, j, lane); 3-colour: (i, lane).  Lanes past
+// `last` are marked invalid.
+template <class F, class I, bool kRough, bool kUnit>
+DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int j, int first, int last)
+{
+    const F lane = Ramp<F>() + static_cast<float>(first);
+    const float fi = static_cast<float>(i), fj = static_cast<float>(j), n = static_cast<float>(in.n);
+    F a2, b2, ab;
+    if (four) {
+        a2 = (Splat<F>(5 * fi + 3 * fj) + lane) * Splat<F>(1.0f / 9.0f);
+        b2 = Splat<F>(n) - (Splat<F>(fi + 3 * fj) + lane * Splat<F>(5.0f)) * Splat<F>(1.0f / 9.0f);
+        ab = (lane - Splat<F>(fi)) * Splat<F>(2.0f / 9.0f);
+    } else {
+        a2 = (Splat<F>(3 * fi) + lane) * Splat<F>(0.25f);
+        b2 = Splat<F>(n) - (Splat<F>(fi) + lane * Splat<F>(3.0f)) * Splat<F>(0.25f);
+        ab = (lane - Splat<F>(fi)) * Splat<F>(0.25f);
+    }
+    const F det = a2 * b2 - ab * ab;
+    const auto valid = (det > Splat<F>(1e-3f)) & (lane <= Splat<F>(static_cast<float>(last)));
+    const F inv = valid ? Splat<F>(1.0f) / det : Splat<F>(0.0f);
+
+    Scored<F, I> s;
+    F error = Splat<F>(0.0f);
+    // The rough mode fits the projections onto the axis, one "channel".
+    for (int ch = 0; ch < (kRough ? 1 : 3); ++ch) {
+        const float* p = kRough ? in.axis : in.prefix[ch];
+        F ax;
+        if (four)
+            ax = (Splat<F>(p[i] + p[j]) + Load<F>(p + first)) * Splat<F>(1.0f / 3.0f);
+        else
+            ax = (Splat<F>(p[i]) + Load<F>(p + first)) * Splat<F>(0.5f);
+        const F bx = Splat<F>(p[in.n]) - ax;
+        if constexpr (kRough) {
+            // The least-squares fit removes (ax^2 b2 - 2 ax bx ab + bx^2 a2) / det
+            // from the sum of squares; the division waits for the end.
+            error = ax * ax * b2 + bx * (bx * a2 - Splat<F>(2.0f) * ax * ab);
+            for (int c = 0; c < 3; ++c)
+                s.codeA[c] = s.codeB[c] = Codes<F, I>{};
+            break;
+        }
+        F qa, qb;
+        Quantise<F, I>((ax * b2 - bx * ab) * inv, ch == 1, s.codeA[ch], qa);
+        Quantise<F, I>((bx * a2 - ax * ab) * inv, ch == 1, s.codeB[ch], qb);
+        const F e = qa * qa * a2 + qb * qb * b2 + Splat<F>(2.0f) * (qa * qb * ab - qa * ax - qb * bx);
+        error = error + (kUnit ? e : Splat<F>(in.weight[ch]) * e);
+    }
+    if constexpr (kRough)
+        error = Splat<F>(0.0f) - error * inv;
+    s.error = valid ? error : Splat<F>(kInvalid);
+    return s;
+}
+
+// A split as one number that orders splits as (i, j, k) does: boundaries
+// are at most 16 (k up to 23 in lanes past the last split).
+constexpr int SplitKey(int i, int j, int k) { return i << 16 | j << 8 | k; }
+
+// Merges the lanes' bests: the lowest error, the first split among equals.
+template <class F, class I>
+DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I* bestEnds, bool four)
+{
+    // Without branches: which lane wins depends on the data, and a
+    // mispredicted branch per lane costs more than the vector work.
+    ClusterResult best;
+    const float lowest = HorizontalMin(bestError);
+    best.error = kInvalid;
+    if (!(lowest < kInvalid))
+        return best;
+    best.error = lowest;
+    const I tied = bestError == Splat<F>(lowest);
+    unsigned tiedLanes = 0;
+    for (int l = 0; l < Lanes<F>; ++l)
+        tiedLanes |= static_cast<unsigned>(tied[l] & 1) << l;
+    int pick = __builtin_ctz(tiedLanes);
+    if (tiedLanes & (tiedLanes - 1)) {
+        // Rarely more than one lane: the first split among them.  Keys are
+        // below 2^21, exact as floats; lanes not tied get 2^24 - 1.
+        const I tiedKey = tied ? bestKey : I{} + 0xFFFFFF;
+        const float first = HorizontalMin(__builtin_convertvector(tiedKey, F));
+        const I at = __builtin_convertvector(tiedKey, F) == Splat<F>(first);
+        for (int l = Lanes<F> - 1; l >= 0; --l)
+            pick = at[l] ? l : pick;
+    }
+    const int key = bestKey[pick];
+    best.split[0] = key >> 16;
+    best.split[2] = key & 0xFF;
+    best.split[1] = four ? (key >> 8 & 0xFF) : best.split[2];
+    // The rough walk has no endpoints.
+    best.ends[0] = bestEnds ? static_cast<std::uint16_t>(bestEnds[0][pick]) : 0;
+    best.ends[1] = bestEnds ? static_cast<std::uint16_t>(bestEnds[1][pick]) : 0;
+    return best;
+}
+
+// The rough walk over whole blocks, from the table: the same ranking as
+// the rough mode of ScoreLanes up to rounding (the projections' sum, zero
+// but for rounding, is taken as zero), with everything that does not change
+// along a row or a call taken out of the inner loop.  Every row
+// starts at the same lane-varying boundary: the table holds NaN for
+// boundaries below the row's own, which never win.  Each lane keeps the
+// highest gain (the error less a constant shared by all splits, negated)
+// and the row it came from.
+template <class F, class I>
+DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTable& table, bool four,
+                                           const int lo[3], const int hi[3])
+{
+    constexpr int kLanes = Lanes<F>;
+    constexpr int n = kTableTexels;
+    const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
+    const int varying = four ? 2 : 1;
+    const int first = std::max(lo[varying], 0), last = std::min(hi[varying], n);
+    if (first > last)
+        return Merge<F, I>(Splat<F>(kInvalid), I{}, nullptr, four);
+    // Rows are at most n + 1 lanes: three vectors of four or eight.  Lanes
+    // past the last boundary project to NaN, so they never win.
+    constexpr int kSteps = (n + kLanes) / kLanes;
+    const int steps = (last - first) / kLanes + 1;
+    F along[kSteps];
+    for (int t = 0; t < steps; ++t) {
+        const I inRange = laneIndex <= I{} + (last - first - t * kLanes);
+        along[t] = inRange ? Load<F>(in.axis + first + t * kLanes) : Splat<F>(__builtin_nanf(""));
+    }
+    F bestGain = Splat<F>(-kInvalid);
+    I bestRow{};
+    auto scoreRow = [&](const RoughRow& row, F h, I rowKey) {
+        for (int t = 0; t < steps; ++t) {
+            const int k = first + t * kLanes;
+            const F x = h + along[t];
+            const F gain = x * x * Load<F>(row.r + k);
+            const I better = gain > bestGain;
+            bestGain = better ? gain : bestGain;
+            bestRow = better ? rowKey + t * kLanes : bestRow;
+        }
+    };
+    // Every row of the box is visited, those outside the splits through a
+    // row of NaN: the loops then run the same number of times for every
+    // block, and their branches are predicted.  Keys are the split's as a
+    // sum, i * 2^16 + j * 2^8 + k, which steps along a row of the box.
+    // Rows further out than the table's are NaN as well, so the box can be
+    // cut to the table without changing the result; Normal's boxes lie
+    // inside it.
+    const int iLo = std::max(lo[0], -kRoughPad), iHi = std::min(hi[0], n + kRoughPad);
+    const int jLo = std::max(lo[1], -kRoughPad), jHi = std::min(hi[1], n + kRoughPad);
+    auto axisAt = [&](int b) { return in.axis[std::clamp(b, 0, n)]; };
+    // The heads as vectors, once per walk: a vector addition per row then
+    // takes the place of a scalar one and a broadcast.
+    F headJ[kRoughRows];
+    for (int j = jLo; j <= jHi; ++j)
+        headJ[j - jLo] = Splat<F>(axisAt(j));
+    for (int i = iLo; i <= iHi; ++i) {
+        const F headI = Splat<F>(axisAt(i));
+        if (!four) {
+            scoreRow(table.three[i + kRoughPad], headI, Splat<I>(i * 65536 + first));
+            continue;
+        }
+        const RoughRow* row = &table.four[i + kRoughPad][jLo + kRoughPad];
+        I rowKey = Splat<I>(i * 65536 + jLo * 256 + first);
+        for (int dj = 0; dj <= jHi - jLo; ++dj) {
+            scoreRow(row[dj], headI + headJ[dj], rowKey);
+            rowKey += 256;
+        }
+    }
+    return Merge<F, I>(Splat<F>(0.0f) - bestGain, bestRow + laneIndex, nullptr, four);
+}
+
+// Each lane keeps the best split it has seen; the lanes are merged once at
+// the end.  Ties go to the first split in (i, j, k) order, whatever the
+// width: a lane replaces its best only when strictly better, and the merge
+// prefers the smallest split among equal errors.
+template <class F, class I, bool kRough, bool kUnit>
+DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
+{
+    constexpr int kLanes = Lanes<F>;
+    const int n = in.n;
+    F bestError = Splat<F>(kInvalid);
+    // Codes per channel in variables of their own rather than arrays, which
+    // the compiler would clear with a slow string instruction.
+    I bestKey{};
+    Codes<F, I> bestA0{}, bestA1{}, bestA2{}, bestB0{}, bestB1{}, bestB2{};
+    const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
+    auto keep = [&](const Scored<F, I>& s, int i, int j, int first) {
+        const I better = s.error < bestError;
+        bestError = better ? s.error : bestError;
+        bestKey = better ? laneIndex + SplitKey(i, j, first) : bestKey;
+        if constexpr (!kRough) {
+            bestA0 = better ? s.codeA[0] : bestA0;
+            bestA1 = better ? s.codeA[1] : bestA1;
+            bestA2 = better ? s.codeA[2] : bestA2;
+            bestB0 = better ? s.codeB[0] : bestB0;
+            bestB1 = better ? s.codeB[1] : bestB1;
+            bestB2 = better ? s.codeB[2] : bestB2;
+        }
+    };
+    for (int i = std::max(lo[0], 0); i <= std::min(hi[0], n); ++i) {
+        const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
+        if (!four) {
+            for (int j = jFirst; j <= jLast; j += kLanes)
+                keep(ScoreLanes<F, I, kRough, kUnit>(in, false, i, 0, j, jLast), i, 0, j);
+            continue;
+        }
+        for (int j = jFirst; j <= jLast; ++j) {
+            const int kFirst = std::max(lo[2], j), kLast = std::min(hi[2], n);
+            for (int k = kFirst; k <= kLast; k += kLanes)
+                keep(ScoreLanes<F, I, kRough, kUnit>(in, true, i, j, k, kLast), i, j, k);
+        }
+    }
+    if constexpr (kRough)
+        return Merge<F, I>(bestError, bestKey, nullptr, four);
+    const I ends[2] = {(CodeBits<F, I>(bestA0) << 11) | (CodeBits<F, I>(bestA1) << 5) | CodeBits<F, I>(bestA2),
+                       (CodeBits<F, I>(bestB0) << 11) | (CodeBits<F, I>(bestB1) << 5) | CodeBits<F, I>(bestB2)};
+    return Merge<F, I>(bestError, bestKey, ends, four);
+}
+
+template <class F, class I>
+DXT_INLINE ClusterResult SearchAny(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
+{
+    if (rough && in.n == kTableTexels)
+        return SearchRoughTabled<F, I>(in, GetRoughTable(), four, lo, hi);
+    // The rough score fits the projections alone: weights play no part.
+    if (rough)
+        return Search<F, I, true, true>(in, four, lo, hi);
+    // Unit weights multiply by 1, which changes nothing: skip it.
+    const bool unit = in.weight[0] == 1.0f && in.weight[1] == 1.0f && in.weight[2] == 1.0f;
+    return unit ? Search<F, I, false, true>(in, four, lo, hi) : Search<F, I, false, false>(in, four, lo, hi);
+}
+
+} // namespace
+
+} // namespace dxt::detail
