@@ -8,9 +8,11 @@
 // the rounded score decides.
 //
 // Four splits (eight with AVX2) are scored at once in the compiler's
-// vector types, the last boundary varying across the lanes.  Every operation is an exactly
-// rounded IEEE one done in the same order in every lane, and there are no
-// fused multiply-adds, so the result is the same on any processor.
+// vector types, the last boundary varying across the lanes.  Every
+// operation is an exactly rounded IEEE one done in the same order in every
+// lane, and there are no fused multiply-adds, so the result is the same on
+// any processor.  The searches themselves are in dxt_cluster_search.h:
+// built here four lanes wide, and eight wide in dxt_cluster_avx2.cpp.
 #include "dxt_cluster_search.h"
 
 namespace dxt::detail {
@@ -74,7 +76,6 @@ ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], c
 {
     return SearchAny<F4, I4>(in, four, lo, hi, rough);
 }
-
 
 } // namespace
 
