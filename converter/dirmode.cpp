@@ -71,8 +71,11 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     std::vector<PALETTEENTRY*> palettes;
 
     // Loading, compressing and saving one file is independent of the others,
-    // so the next files are prepared while earlier ones are delivered.  At
-    // most one file per core is in memory beyond the one being delivered.
+    // so the next files are prepared while earlier ones are delivered.  One
+    // file more is in flight than there are threads: a file that is done but
+    // waits for the one before it would otherwise leave its core idle while
+    // that one is still being read and filtered, which runs on one thread.
+    // With one thread everything stays on it.
     struct Prepared {
         IDirect3DTexture8* texture = nullptr; // for "-complex" only
         PALETTEENTRY* palette = nullptr;
@@ -128,7 +131,8 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
             palettes.push_back(p.palette);
         }
     };
-    RunInOrder<Prepared>(entries.size(), d3dx::WorkerBudget(), prepare, deliver);
+    const unsigned threads = d3dx::WorkerBudget();
+    RunInOrder<Prepared>(entries.size(), threads > 1 ? threads + 1 : threads, prepare, deliver);
 
     if (texFile)
         WriteTexFileGuarded(device, texFile, textures, names, palettes);
