@@ -1,6 +1,7 @@
 #include "fault_files.h"
 
 #include "samplegen.h"
+#include "testutil.h"
 
 #include <algorithm>
 #include <array>
@@ -28,16 +29,6 @@ void PutBe32(Bytes& b, std::size_t at, std::uint32_t v)
         b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
 
-std::uint32_t Crc32(const std::uint8_t* p, std::size_t n)
-{
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < n; ++i) {
-        c ^= p[i];
-        for (int k = 0; k < 8; ++k)
-            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
-    }
-    return ~c;
-}
 
 Bytes Tga(std::uint32_t side, int depth)
 {
@@ -87,14 +78,7 @@ Bytes Dds(std::uint32_t side)
 Bytes Png(std::uint32_t side)
 {
     Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    auto chunk = [&](const char* type, const Bytes& data) {
-        const std::size_t at = b.size();
-        b.resize(at + 12 + data.size());
-        PutBe32(b, at, static_cast<std::uint32_t>(data.size()));
-        std::memcpy(b.data() + at + 4, type, 4);
-        std::copy(data.begin(), data.end(), b.begin() + static_cast<std::ptrdiff_t>(at + 8));
-        PutBe32(b, at + 8 + data.size(), Crc32(b.data() + at + 4, 4 + data.size()));
-    };
+    auto chunk = [&](const char* type, const Bytes& data) { testutil::AppendPngChunk(b, type, data); };
     Bytes header(13, 0);
     PutBe32(header, 0, side);
     PutBe32(header, 4, side);

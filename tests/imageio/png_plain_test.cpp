@@ -2,6 +2,7 @@
 // either reads, the result (pixels, format, or refusal and its message) is
 // libpng's.
 #include "png_read.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -24,14 +25,7 @@ void PutBe32(Buffer& out, std::uint32_t v)
         out.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
-void AddChunk(Buffer& png, const char* type, const Buffer& body)
-{
-    PutBe32(png, static_cast<std::uint32_t>(body.size()));
-    const std::size_t start = png.size();
-    png.insert(png.end(), type, type + 4);
-    png.insert(png.end(), body.begin(), body.end());
-    PutBe32(png, static_cast<std::uint32_t>(crc32(0, png.data() + start, static_cast<uInt>(png.size() - start))));
-}
+using testutil::AppendPngChunk;
 
 Buffer Deflate(const Buffer& raw, int windowBits = 15)
 {
@@ -113,27 +107,28 @@ struct PngBuild {
         PutBe32(header, static_cast<std::uint32_t>(width));
         PutBe32(header, static_cast<std::uint32_t>(height));
         header.insert(header.end(), {8, static_cast<std::uint8_t>(channels == 4 ? 6 : 2), 0, 0, 0});
-        AddChunk(png, "IHDR", header);
+        AppendPngChunk(png, "IHDR", header);
         if (withGamma)
-            AddChunk(png, "gAMA", {0, 0, 0xB1, 0x8F});
+            AppendPngChunk(png, "gAMA", {0, 0, 0xB1, 0x8F});
         if (withPalette)
-            AddChunk(png, "PLTE", {1, 2, 3, 4, 5, 6});
+            AppendPngChunk(png, "PLTE", {1, 2, 3, 4, 5, 6});
         if (withTrns)
-            AddChunk(png, "tRNS", {0, 1, 0, 2, 0, 3});
+            AppendPngChunk(png, "tRNS", {0, 1, 0, 2, 0, 3});
         Buffer stream = Deflate(Filtered(Pixels()), windowBits);
         stream.insert(stream.end(), extraStream.begin(), extraStream.end());
         const std::size_t piece = idatPiece ? idatPiece : stream.size();
         for (std::size_t at = 0; at < stream.size(); at += piece) {
-            AddChunk(png, "IDAT", Buffer(stream.begin() + at, stream.begin() + std::min(stream.size(), at + piece)));
+            const std::size_t end = std::min(stream.size(), at + piece);
+            AppendPngChunk(png, "IDAT", Buffer(stream.begin() + at, stream.begin() + end));
             if (textBetweenIdat && at == 0)
-                AddChunk(png, "tEXt", {'k', 0, 'v'});
+                AppendPngChunk(png, "tEXt", {'k', 0, 'v'});
         }
         if (idatAfterText) {
-            AddChunk(png, "tEXt", {'k', 0, 'v'});
-            AddChunk(png, "IDAT", {});
+            AppendPngChunk(png, "tEXt", {'k', 0, 'v'});
+            AppendPngChunk(png, "IDAT", {});
         }
         if (end)
-            AddChunk(png, "IEND", {});
+            AppendPngChunk(png, "IEND", {});
         return png;
     }
 };
@@ -262,7 +257,7 @@ TEST(PlainPng, NeverAcceptsWhatLibpngReadsOtherwise)
                                              std::uint32_t(good[chunk + 2]) << 8 | good[chunk + 3];
                 const std::size_t next = chunk + 12 + length;
                 if (at >= chunk + 4 && at < chunk + 8 + length) {
-                    const auto crc = static_cast<std::uint32_t>(crc32(0, &png[chunk + 4], length + 4));
+                    const std::uint32_t crc = testutil::PngCrc(&png[chunk + 4], length + 4);
                     for (int i = 0; i < 4; ++i)
                         png[chunk + 8 + length + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
                 }

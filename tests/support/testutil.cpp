@@ -147,4 +147,28 @@ void WriteFile(const std::filesystem::path& path, const void* data, size_t size)
 
 void WriteText(const std::filesystem::path& path, const std::string& text) { WriteFile(path, text.data(), text.size()); }
 
+std::uint32_t PngCrc(const std::uint8_t* data, std::size_t size)
+{
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < size; ++i) {
+        c ^= data[i];
+        for (int k = 0; k < 8; ++k)
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+}
+
+void AppendPngChunk(std::vector<std::uint8_t>& png, const char* type, const std::vector<std::uint8_t>& body)
+{
+    auto putBe32 = [&](std::uint32_t v) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png.push_back(static_cast<std::uint8_t>(v >> shift));
+    };
+    putBe32(static_cast<std::uint32_t>(body.size()));
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), body.begin(), body.end());
+    putBe32(PngCrc(png.data() + start, png.size() - start));
+}
+
 } // namespace testutil

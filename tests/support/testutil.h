@@ -53,4 +53,9 @@ void WriteText(const std::filesystem::path& path, const std::string& text);
 // The six usage lines every converter run prints first.
 extern const char* const kUsageText;
 
+// PNG files built or damaged by hand: the CRC a chunk carries (over its
+// type and body), and a whole chunk (length, type, body, CRC) appended.
+std::uint32_t PngCrc(const std::uint8_t* data, std::size_t size);
+void AppendPngChunk(std::vector<std::uint8_t>& png, const char* type, const std::vector<std::uint8_t>& body);
+
 } // namespace testutil
