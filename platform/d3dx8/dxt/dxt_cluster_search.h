@@ -126,10 +126,9 @@ DXT_INLINE void Quantise(F v, bool bits6, Codes<F, I>& code, F& expanded)
         v = _mm256_min_ps(_mm256_max_ps(v, zero), top);
         code = _mm256_round_ps(v * scale + half, kDown);
         expanded = _mm256_round_ps(code * Splat<F>(bits6 ? 65.0f / 16.0f : 33.0f / 4.0f), kDown);
-        return;
-    }
+    } else
 #endif
-    if constexpr (Lanes<F> != 8) {
+    {
         v = v < zero ? zero : v;
         v = v > top ? top : v;
         code = __builtin_convertvector(v * scale + half, I);

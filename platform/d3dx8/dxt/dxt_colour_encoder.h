@@ -404,7 +404,7 @@ constexpr auto kCodeBelow = [] {
     std::array<std::array<std::int32_t, 256>, 2> below{};
     for (int bits6 = 0; bits6 < 2; ++bits6)
         for (int code = 0; code < (bits6 ? 64 : 32); ++code) {
-            const int grid = bits6 ? (code << 2 | code >> 4) : (code << 3 | code >> 2);
+            const int grid = bits6 ? Expand6(code) : Expand5(code);
             for (int v = grid; v < 256; ++v)
                 below[bits6][v] = code;
         }

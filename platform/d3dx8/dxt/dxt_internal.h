@@ -9,8 +9,8 @@
 
 namespace dxt::detail {
 
-inline int Expand5(int v) { return (v << 3) | (v >> 2); }
-inline int Expand6(int v) { return (v << 2) | (v >> 4); }
+constexpr int Expand5(int v) { return (v << 3) | (v >> 2); }
+constexpr int Expand6(int v) { return (v << 2) | (v >> 4); }
 
 inline std::uint16_t Pack565(int r5, int g6, int b5)
 {
