@@ -12,6 +12,18 @@ namespace dxt_test {
 
 using Block = std::vector<std::uint8_t>;
 
+// The encoder's paths this processor can run, the active one left as it was.
+inline std::vector<dxt::Path> AvailablePaths()
+{
+    std::vector<dxt::Path> paths;
+    const dxt::Path before = dxt::ActivePath();
+    for (dxt::Path p : {dxt::Path::Scalar, dxt::Path::Sse2, dxt::Path::Avx2})
+        if (dxt::SetPath(p))
+            paths.push_back(p);
+    dxt::SetPath(before);
+    return paths;
+}
+
 // Random 4x4 blocks of several kinds: noise, a gradient with noise, two
 // flat colours, near-grey; alpha random, flat or two-level.
 inline void RandomTexels(std::mt19937& rng, std::uint8_t rgba[64], int kind)

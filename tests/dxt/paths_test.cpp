@@ -10,16 +10,7 @@
 
 namespace {
 
-std::vector<dxt::Path> AvailablePaths()
-{
-    std::vector<dxt::Path> paths;
-    const dxt::Path before = dxt::ActivePath();
-    for (dxt::Path p : {dxt::Path::Scalar, dxt::Path::Sse2, dxt::Path::Avx2})
-        if (dxt::SetPath(p))
-            paths.push_back(p);
-    dxt::SetPath(before);
-    return paths;
-}
+using dxt_test::AvailablePaths;
 
 TEST(DxtPaths, ScalarIsAlwaysAvailableAndAutoPicksAVectorPathOnX86)
 {

@@ -72,25 +72,25 @@ const RoughTable& GetRoughTable()
 
 namespace {
 
-ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
+ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], const int hi[3], SplitScore score)
 {
-    return SearchAny<F4, I4>(in, four, lo, hi, rough);
+    return SearchAny<F4, I4>(in, four, lo, hi, score);
 }
 
 } // namespace
 
 #if defined(__x86_64__)
 // dxt_cluster_avx2.cpp: the searches eight lanes wide.
-ClusterResult SearchWide(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough);
+ClusterResult SearchWide(const ClusterInput& in, bool four, const int lo[3], const int hi[3], SplitScore score);
 #endif
 
-ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
+ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3], SplitScore score)
 {
 #if defined(__x86_64__)
     if (ActivePath() == Path::Avx2)
-        return SearchWide(in, four, lo, hi, rough);
+        return SearchWide(in, four, lo, hi, score);
 #endif
-    return SearchNarrow(in, four, lo, hi, rough);
+    return SearchNarrow(in, four, lo, hi, score);
 }
 
 } // namespace dxt::detail

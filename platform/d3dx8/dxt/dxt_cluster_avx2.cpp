@@ -14,9 +14,9 @@
 
 namespace dxt::detail {
 
-ClusterResult SearchWide(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
+ClusterResult SearchWide(const ClusterInput& in, bool four, const int lo[3], const int hi[3], SplitScore score)
 {
-    return SearchAny<F8, I8>(in, four, lo, hi, rough);
+    return SearchAny<F8, I8>(in, four, lo, hi, score);
 }
 
 } // namespace dxt::detail

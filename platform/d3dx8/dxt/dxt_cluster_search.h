@@ -153,26 +153,28 @@ struct Scored {
     Codes<F, I> codeA[3], codeB[3];
 };
 
-// Scores the splits whose lane-varying boundary runs from `first` on.
-// 4-colour: boundaries (i, j, lane); 3-colour: (i, lane).  Lanes past
-// `last` are marked invalid.
-template <class F, class I, bool kRough, bool kUnit>
-DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int j, int first, int last)
+// Scores the splits whose lane-varying boundary runs from `first` on, the
+// other boundaries `fi` and `fj` per lane (4-colour: boundaries (i, j,
+// lane); 3-colour: (i, lane)).  `head(p)` is the sum of the per-lane
+// boundaries' entries of the prefix sums p: p[i] + p[j], or p[i] alone.
+// Lanes where `valid` is clear, or past `last`, are marked invalid.
+template <class F, class I, bool kRough, bool kUnit, class Head>
+DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, F fi, F fj, Head head, int first, int last, I valid)
 {
     const F lane = Ramp<F>() + static_cast<float>(first);
-    const float fi = static_cast<float>(i), fj = static_cast<float>(j), n = static_cast<float>(in.n);
+    const float n = static_cast<float>(in.n);
     F a2, b2, ab;
     if (four) {
-        a2 = (Splat<F>(5 * fi + 3 * fj) + lane) * Splat<F>(1.0f / 9.0f);
-        b2 = Splat<F>(n) - (Splat<F>(fi + 3 * fj) + lane * Splat<F>(5.0f)) * Splat<F>(1.0f / 9.0f);
-        ab = (lane - Splat<F>(fi)) * Splat<F>(2.0f / 9.0f);
+        a2 = (Splat<F>(5.0f) * fi + Splat<F>(3.0f) * fj + lane) * Splat<F>(1.0f / 9.0f);
+        b2 = Splat<F>(n) - (fi + Splat<F>(3.0f) * fj + lane * Splat<F>(5.0f)) * Splat<F>(1.0f / 9.0f);
+        ab = (lane - fi) * Splat<F>(2.0f / 9.0f);
     } else {
-        a2 = (Splat<F>(3 * fi) + lane) * Splat<F>(0.25f);
-        b2 = Splat<F>(n) - (Splat<F>(fi) + lane * Splat<F>(3.0f)) * Splat<F>(0.25f);
-        ab = (lane - Splat<F>(fi)) * Splat<F>(0.25f);
+        a2 = (Splat<F>(3.0f) * fi + lane) * Splat<F>(0.25f);
+        b2 = Splat<F>(n) - (fi + lane * Splat<F>(3.0f)) * Splat<F>(0.25f);
+        ab = (lane - fi) * Splat<F>(0.25f);
     }
     const F det = a2 * b2 - ab * ab;
-    const auto valid = (det > Splat<F>(1e-3f)) & (lane <= Splat<F>(static_cast<float>(last)));
+    valid &= (det > Splat<F>(1e-3f)) & (lane <= Splat<F>(static_cast<float>(last)));
     const F inv = valid ? Splat<F>(1.0f) / det : Splat<F>(0.0f);
 
     Scored<F, I> s;
@@ -182,9 +184,9 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
         const float* p = kRough ? in.axis : in.prefix[ch];
         F ax;
         if (four)
-            ax = (Splat<F>(p[i] + p[j]) + Load<F>(p + first)) * Splat<F>(1.0f / 3.0f);
+            ax = (head(p) + Load<F>(p + first)) * Splat<F>(1.0f / 3.0f);
         else
-            ax = (Splat<F>(p[i]) + Load<F>(p + first)) * Splat<F>(0.5f);
+            ax = (head(p) + Load<F>(p + first)) * Splat<F>(0.5f);
         const F bx = Splat<F>(p[in.n]) - ax;
         if constexpr (kRough) {
             // The least-squares fit removes (ax^2 b2 - 2 ax bx ab + bx^2 a2) / det
@@ -204,6 +206,15 @@ DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int
         error = Splat<F>(0.0f) - error * inv;
     s.error = valid ? error : Splat<F>(kInvalid);
     return s;
+}
+
+// The same with the boundaries i and j shared by all lanes.
+template <class F, class I, bool kRough, bool kUnit>
+DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, int i, int j, int first, int last)
+{
+    auto head = [&](const float* p) { return Splat<F>(four ? p[i] + p[j] : p[i]); };
+    return ScoreLanes<F, I, kRough, kUnit>(in, four, Splat<F>(static_cast<float>(i)), Splat<F>(static_cast<float>(j)),
+                                           head, first, last, Splat<I>(-1));
 }
 
 // A split as one number that orders splits as (i, j, k) does: boundaries
@@ -246,46 +257,91 @@ DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I* be
     return best;
 }
 
+// The best split each lane has seen, with its codes.
+template <class F, class I, bool kRough>
+struct LaneBest {
+    F error;  // set by Start
+    I key{};
+    // Codes per channel in variables of their own rather than arrays, which
+    // the compiler would clear with a slow string instruction.
+    Codes<F, I> a0{}, a1{}, a2{}, b0{}, b1{}, b2{};
+
+    DXT_INLINE void Start() { error = Splat<F>(kInvalid); }
+
+    // kOrdered: the splits reach each lane in (i, j, k) order, so that the
+    // first of equal ones is the smallest and strictly better is enough.
+    template <bool kOrdered>
+    DXT_INLINE void Keep(const Scored<F, I>& s, I splitKey)
+    {
+        I better = s.error < error;
+        if constexpr (!kOrdered)
+            better |= (s.error == error) & (splitKey < key);
+        error = better ? s.error : error;
+        key = better ? splitKey : key;
+        if constexpr (!kRough) {
+            a0 = better ? s.codeA[0] : a0;
+            a1 = better ? s.codeA[1] : a1;
+            a2 = better ? s.codeA[2] : a2;
+            b0 = better ? s.codeB[0] : b0;
+            b1 = better ? s.codeB[1] : b1;
+            b2 = better ? s.codeB[2] : b2;
+        }
+    }
+
+    DXT_INLINE ClusterResult Result(bool four) const
+    {
+        if constexpr (kRough)
+            return Merge<F, I>(error, key, nullptr, four);
+        const I ends[2] = {(CodeBits<F, I>(a0) << 11) | (CodeBits<F, I>(a1) << 5) | CodeBits<F, I>(a2),
+                           (CodeBits<F, I>(b0) << 11) | (CodeBits<F, I>(b1) << 5) | CodeBits<F, I>(b2)};
+        return Merge<F, I>(error, key, ends, four);
+    }
+};
+
+// What the rough walk over whole blocks leaves: for every vector of lanes
+// (the lane-varying boundary `first` + t * lanes + lane), each lane's
+// highest gain (the error less a constant shared by all splits, negated;
+// below zero where no split of the box has that boundary) and its split.
+template <class F, class I>
+struct RoughLanes {
+    static constexpr int kSteps = (kTableTexels + Lanes<F>) / Lanes<F>;
+    F gain[kSteps];
+    I key[kSteps];
+    int steps = 0, first = 0, last = -1;
+};
+
 // The rough walk over whole blocks, from the table: the same ranking as
 // the rough mode of ScoreLanes up to rounding (the projections' sum, zero
 // but for rounding, is taken as zero), with everything that does not change
 // along a row or a call taken out of the inner loop.  Every row
 // starts at the same lane-varying boundary: the table holds NaN for
-// boundaries below the row's own, which never win.  Each lane keeps the
-// highest gain (the error less a constant shared by all splits, negated)
-// and the row it came from.
+// boundaries below the row's own, which never win.  Each lane of each
+// vector keeps the highest gain and the row it came from, the first row
+// among equals.
 template <class F, class I>
-DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTable& table, bool four,
-                                           const int lo[3], const int hi[3])
+DXT_INLINE RoughLanes<F, I> WalkRoughTabled(const ClusterInput& in, const RoughTable& table, bool four,
+                                            const int lo[3], const int hi[3])
 {
     constexpr int kLanes = Lanes<F>;
+    constexpr int kSteps = RoughLanes<F, I>::kSteps;
     constexpr int n = kTableTexels;
+    RoughLanes<F, I> out;
     const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
     const int varying = four ? 2 : 1;
-    const int first = std::max(lo[varying], 0), last = std::min(hi[varying], n);
-    if (first > last)
-        return Merge<F, I>(Splat<F>(kInvalid), I{}, nullptr, four);
-    // Rows are at most n + 1 lanes: three vectors of four or eight.  Lanes
-    // past the last boundary project to NaN, so they never win.
-    constexpr int kSteps = (n + kLanes) / kLanes;
+    out.first = std::max(lo[varying], 0);
+    out.last = std::min(hi[varying], n);
+    if (out.first > out.last)
+        return out;
+    const int first = out.first, last = out.last;
+    // Rows are at most n + 1 lanes: three vectors of eight, five of four.
+    // Lanes past the last boundary project to NaN, so they never win.
     const int steps = (last - first) / kLanes + 1;
+    out.steps = steps;
     F along[kSteps];
-    for (int t = 0; t < steps; ++t) {
+    for (int t = 0; t < kSteps; ++t) {
         const I inRange = laneIndex <= I{} + (last - first - t * kLanes);
-        along[t] = inRange ? Load<F>(in.axis + first + t * kLanes) : Splat<F>(__builtin_nanf(""));
+        along[t] = t < steps && inRange ? Load<F>(in.axis + first + t * kLanes) : Splat<F>(__builtin_nanf(""));
     }
-    F bestGain = Splat<F>(-kInvalid);
-    I bestRow{};
-    auto scoreRow = [&](const RoughRow& row, F h, I rowKey) {
-        for (int t = 0; t < steps; ++t) {
-            const int k = first + t * kLanes;
-            const F x = h + along[t];
-            const F gain = x * x * Load<F>(row.r + k);
-            const I better = gain > bestGain;
-            bestGain = better ? gain : bestGain;
-            bestRow = better ? rowKey + t * kLanes : bestRow;
-        }
-    };
     // Every row of the box is visited, those outside the splits through a
     // row of NaN: the loops then run the same number of times for every
     // block, and their branches are predicted.  Keys are the split's as a
@@ -301,20 +357,105 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     F headJ[kRoughRows];
     for (int j = jLo; j <= jHi; ++j)
         headJ[j - jLo] = Splat<F>(axisAt(j));
-    for (int i = iLo; i <= iHi; ++i) {
-        const F headI = Splat<F>(axisAt(i));
-        if (!four) {
-            scoreRow(table.three[i + kRoughPad], headI, Splat<I>(i * 65536 + first));
-            continue;
+    // Built for one vector per row, the usual case, and for any number: a
+    // fixed count keeps the bests in registers.
+    auto walk = [&]<int kUsed>() {
+        F gain[kUsed];
+        I key[kUsed];
+        for (int t = 0; t < kUsed; ++t) {
+            gain[t] = Splat<F>(-kInvalid);
+            key[t] = I{};
         }
-        const RoughRow* row = &table.four[i + kRoughPad][jLo + kRoughPad];
-        I rowKey = Splat<I>(i * 65536 + jLo * 256 + first);
-        for (int dj = 0; dj <= jHi - jLo; ++dj) {
-            scoreRow(row[dj], headI + headJ[dj], rowKey);
-            rowKey += 256;
+        auto scoreRow = [&](const RoughRow& row, F h, I rowKey) {
+            for (int t = 0; t < kUsed && t < steps; ++t) {
+                const int k = first + t * kLanes;
+                const F x = h + along[t];
+                const F g = x * x * Load<F>(row.r + k);
+                const I better = g > gain[t];
+                gain[t] = better ? g : gain[t];
+                key[t] = better ? rowKey + t * kLanes : key[t];
+            }
+        };
+        for (int i = iLo; i <= iHi; ++i) {
+            const F headI = Splat<F>(axisAt(i));
+            if (!four) {
+                scoreRow(table.three[i + kRoughPad], headI, Splat<I>(i * 65536 + first));
+                continue;
+            }
+            const RoughRow* row = &table.four[i + kRoughPad][jLo + kRoughPad];
+            I rowKey = Splat<I>(i * 65536 + jLo * 256 + first);
+            for (int dj = 0; dj <= jHi - jLo; ++dj) {
+                scoreRow(row[dj], headI + headJ[dj], rowKey);
+                rowKey += 256;
+            }
         }
+        for (int t = 0; t < kUsed && t < steps; ++t) {
+            out.gain[t] = gain[t];
+            out.key[t] = key[t] + laneIndex;
+        }
+    };
+    if (steps == 1)
+        walk.template operator()<1>();
+    else
+        walk.template operator()<kSteps>();
+    return out;
+}
+
+// The rough walk's best split.  Within a lane the splits came in (i, j, k)
+// order vector by vector, so the smallest of equal ones is the first.
+template <class F, class I>
+DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTable& table, bool four,
+                                           const int lo[3], const int hi[3])
+{
+    const RoughLanes<F, I> walk = WalkRoughTabled<F, I>(in, table, four, lo, hi);
+    if (walk.steps == 0)
+        return Merge<F, I>(Splat<F>(kInvalid), I{}, nullptr, four);
+    F gain = walk.gain[0];
+    I key = walk.key[0];
+    for (int t = 1; t < walk.steps; ++t) {
+        const I better = (walk.gain[t] > gain) | ((walk.gain[t] == gain) & (walk.key[t] < key));
+        gain = better ? walk.gain[t] : gain;
+        key = better ? walk.key[t] : key;
     }
-    return Merge<F, I>(Splat<F>(0.0f) - bestGain, bestRow + laneIndex, nullptr, four);
+    return Merge<F, I>(Splat<F>(0.0f) - gain, key, nullptr, four);
+}
+
+// The entries of p at the lanes' boundaries.
+template <class F, class I>
+DXT_INLINE F Gather(const float* p, I at)
+{
+#if defined(__x86_64__)
+    if constexpr (Lanes<F> == 8)
+        return _mm256_i32gather_ps(p, (__m256i)at, 4);
+#endif
+    F v;
+    for (int l = 0; l < Lanes<F>; ++l)
+        v[l] = p[at[l]];
+    return v;
+}
+
+// The rounded score of the rough walk's best split for each last boundary
+// (4-colour, whole blocks); the lowest wins, the smallest split among
+// equals.
+template <class F, class I, bool kUnit>
+DXT_INLINE ClusterResult SearchCandidates(const ClusterInput& in, const RoughTable& table, const int lo[3],
+                                          const int hi[3])
+{
+    const RoughLanes<F, I> walk = WalkRoughTabled<F, I>(in, table, true, lo, hi);
+    LaneBest<F, I, false> best;
+    best.Start();
+    for (int t = 0; t < walk.steps; ++t) {
+        const I key = walk.key[t];
+        const I i = key >> 16, j = (key >> 8) & 0xFF;
+        auto head = [&](const float* p) { return Gather<F, I>(p, i) + Gather<F, I>(p, j); };
+        const int first = walk.first + t * Lanes<F>;
+        const I found = walk.gain[t] >= Splat<F>(0.0f);
+        best.template Keep<false>(ScoreLanes<F, I, false, kUnit>(in, true, __builtin_convertvector(i, F),
+                                                                  __builtin_convertvector(j, F), head, first,
+                                                                  walk.last, found),
+                                  key);
+    }
+    return best.Result(true);
 }
 
 // Each lane keeps the best split it has seen; the lanes are merged once at
@@ -326,56 +467,48 @@ DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[
 {
     constexpr int kLanes = Lanes<F>;
     const int n = in.n;
-    F bestError = Splat<F>(kInvalid);
-    // Codes per channel in variables of their own rather than arrays, which
-    // the compiler would clear with a slow string instruction.
-    I bestKey{};
-    Codes<F, I> bestA0{}, bestA1{}, bestA2{}, bestB0{}, bestB1{}, bestB2{};
+    LaneBest<F, I, kRough> best;
+    best.Start();
     const I laneIndex = __builtin_convertvector(Ramp<F>(), I);
-    auto keep = [&](const Scored<F, I>& s, int i, int j, int first) {
-        const I better = s.error < bestError;
-        bestError = better ? s.error : bestError;
-        bestKey = better ? laneIndex + SplitKey(i, j, first) : bestKey;
-        if constexpr (!kRough) {
-            bestA0 = better ? s.codeA[0] : bestA0;
-            bestA1 = better ? s.codeA[1] : bestA1;
-            bestA2 = better ? s.codeA[2] : bestA2;
-            bestB0 = better ? s.codeB[0] : bestB0;
-            bestB1 = better ? s.codeB[1] : bestB1;
-            bestB2 = better ? s.codeB[2] : bestB2;
-        }
-    };
     for (int i = std::max(lo[0], 0); i <= std::min(hi[0], n); ++i) {
         const int jFirst = std::max(lo[1], i), jLast = std::min(hi[1], n);
         if (!four) {
             for (int j = jFirst; j <= jLast; j += kLanes)
-                keep(ScoreLanes<F, I, kRough, kUnit>(in, false, i, 0, j, jLast), i, 0, j);
+                best.template Keep<true>(ScoreLanes<F, I, kRough, kUnit>(in, false, i, 0, j, jLast),
+                                         laneIndex + SplitKey(i, 0, j));
             continue;
         }
         for (int j = jFirst; j <= jLast; ++j) {
             const int kFirst = std::max(lo[2], j), kLast = std::min(hi[2], n);
             for (int k = kFirst; k <= kLast; k += kLanes)
-                keep(ScoreLanes<F, I, kRough, kUnit>(in, true, i, j, k, kLast), i, j, k);
+                best.template Keep<true>(ScoreLanes<F, I, kRough, kUnit>(in, true, i, j, k, kLast),
+                                         laneIndex + SplitKey(i, j, k));
         }
     }
-    if constexpr (kRough)
-        return Merge<F, I>(bestError, bestKey, nullptr, four);
-    const I ends[2] = {(CodeBits<F, I>(bestA0) << 11) | (CodeBits<F, I>(bestA1) << 5) | CodeBits<F, I>(bestA2),
-                       (CodeBits<F, I>(bestB0) << 11) | (CodeBits<F, I>(bestB1) << 5) | CodeBits<F, I>(bestB2)};
-    return Merge<F, I>(bestError, bestKey, ends, four);
+    return best.Result(four);
 }
 
 template <class F, class I>
-DXT_INLINE ClusterResult SearchAny(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough)
+DXT_INLINE ClusterResult SearchAny(const ClusterInput& in, bool four, const int lo[3], const int hi[3],
+                                   SplitScore score)
 {
-    if (rough && in.n == kTableTexels)
-        return SearchRoughTabled<F, I>(in, GetRoughTable(), four, lo, hi);
-    // The rough score fits the projections alone: weights play no part.
-    if (rough)
-        return Search<F, I, true, true>(in, four, lo, hi);
     // Unit weights multiply by 1, which changes nothing: skip it.
     const bool unit = in.weight[0] == 1.0f && in.weight[1] == 1.0f && in.weight[2] == 1.0f;
-    return unit ? Search<F, I, false, true>(in, four, lo, hi) : Search<F, I, false, false>(in, four, lo, hi);
+    switch (score) {
+    case SplitScore::Candidates:
+        if (four && in.n == kTableTexels)
+            return unit ? SearchCandidates<F, I, true>(in, GetRoughTable(), lo, hi)
+                        : SearchCandidates<F, I, false>(in, GetRoughTable(), lo, hi);
+        [[fallthrough]];
+    case SplitScore::Rounded:
+        return unit ? Search<F, I, false, true>(in, four, lo, hi) : Search<F, I, false, false>(in, four, lo, hi);
+    case SplitScore::Rough:
+        if (in.n == kTableTexels)
+            return SearchRoughTabled<F, I>(in, GetRoughTable(), four, lo, hi);
+        // The rough score fits the projections alone: weights play no part.
+        return Search<F, I, true, true>(in, four, lo, hi);
+    }
+    return Merge<F, I>(Splat<F>(kInvalid), I{}, nullptr, four);
 }
 
 } // namespace

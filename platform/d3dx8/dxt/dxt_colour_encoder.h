@@ -88,10 +88,10 @@ struct Endpoints {
     float a[3], b[3];
 };
 
-// The box of splits Normal searches around the split the axis suggests,
-// as steps below and above each boundary (4-colour mode; the 3-colour mode
-// has fewer splits, and a box of one step finds its best one about as
-// often).  The best split tends to give the end runs more texels than the
+// The box of splits Normal searches around the split the axis suggests in
+// blocks with texels that do not count, as steps below and above each
+// boundary (4-colour mode; the 3-colour mode has fewer splits, and a box of
+// one step finds its best one about as often).  The best split tends to give the end runs more texels than the
 // axis suggests, because least-squares endpoints sit inside the extreme
 // texels; hence the lopsided box.
 constexpr int kNormalBox[3][2] = {{1, 4}, {2, 2}, {4, 1}};
@@ -101,9 +101,15 @@ constexpr int kNormalBox[3][2] = {{1, 4}, {2, 2}, {4, 1}};
 // vector lanes, so it gets the widest reach for the same cost.
 constexpr int kRoundedBox[3] = {0, 1, 3};
 
+// Whole 4-colour blocks: the box of splits around the suggested one whose
+// rough fits Normal walks, keeping the roughly best split of each last
+// boundary for the rounded score.  Eight last boundaries, one AVX2 vector;
+// lopsided for the same reason as the box above.
+constexpr int kCandidateBox[3][2] = {{1, 6}, {4, 4}, {6, 1}};
+
 // Squared error per texel (over R, G and B, at unit weights) under which
-// Normal leaves a block to its refit: about 1.6 levels per channel.
-constexpr float kQuietError = 8.0f;
+// Normal leaves a block to its refit: about 2 levels per channel.
+constexpr float kQuietError = 12.0f;
 
 // Normal tries the 3-colour cluster fit only when the 3-colour refit came
 // within this factor of the best error so far; beyond it, it never won.
@@ -628,9 +634,13 @@ void ColourEncoder::StartSplit(bool four, int split[3]) const
     split[2] = four ? countBelow(5.0f / 6) : split[1];
 }
 
-// Highest tries every split.  Normal searches a box around the suggested
-// split, then moves the box onto the best split found while that improves:
-// the best split is usually close by, and the box catches most of the rest.
+// Highest tries every split.  For whole 4-colour blocks, Normal walks the
+// rough fits of a box of splits around the suggested one and scores the
+// rounded endpoints of the roughly best split of each last boundary: the
+// rounded winner is usually among those, and often not the rough winner
+// itself.  For other blocks it walks a smaller box, moves it onto the best
+// rough split while that improves, and scores the rounded endpoints of the
+// splits next to that one.
 Candidate ColourEncoder::ClusterFit(bool four) const
 {
     int lo[3], hi[3];
@@ -639,6 +649,14 @@ Candidate ColourEncoder::ClusterFit(bool four) const
         lo[0] = lo[1] = lo[2] = 0;
         hi[0] = hi[1] = hi[2] = n_;
         best = SearchSplits(cluster_, four, lo, hi);
+    } else if (four && n_ == 16) {
+        int start[3];
+        StartSplit(four, start);
+        for (int b = 0; b < 3; ++b) {
+            lo[b] = start[b] - kCandidateBox[b][0];
+            hi[b] = start[b] + kCandidateBox[b][1];
+        }
+        best = SearchSplits(cluster_, four, lo, hi, SplitScore::Candidates);
     } else {
         int start[3];
         StartSplit(four, start);
@@ -650,7 +668,7 @@ Candidate ColourEncoder::ClusterFit(bool four) const
         // (about half the work per split); the rounded score then decides
         // among the few splits next to the winner, where rounding can
         // reorder them.
-        best = SearchSplits(cluster_, four, lo, hi, true);
+        best = SearchSplits(cluster_, four, lo, hi, SplitScore::Rough);
         for (int step = 0; step < 8 && best.error < 1e38f; ++step) {
             // A best split inside the box has every neighbour searched
             // already: moving the box would find nothing new.
@@ -663,7 +681,7 @@ Candidate ColourEncoder::ClusterFit(bool four) const
                 lo[b] = best.split[b] - 1;
                 hi[b] = best.split[b] + 1;
             }
-            const ClusterResult next = SearchSplits(cluster_, four, lo, hi, true);
+            const ClusterResult next = SearchSplits(cluster_, four, lo, hi, SplitScore::Rough);
             if (!(next.error < best.error))
                 break;
             best = next;

@@ -161,16 +161,30 @@ struct ClusterResult {
     std::uint16_t ends[2];
 };
 
+// How a search scores the splits of its box.
+enum class SplitScore : std::uint8_t {
+    // The error of the least-squares endpoints rounded to the 5:6:5 grid.
+    Rounded,
+    // The least-squares fit of unrounded endpoints to the projections onto
+    // the axis: a third of the work, and along the axis is where the splits
+    // differ (error is then relative and may be negative, ends are not
+    // filled in).
+    Rough,
+    // Rough for every split of the box, then Rounded for the roughly best
+    // split of each last boundary.  Rounding reorders splits of nearly equal
+    // fit, so the rounded winner is often not the rough one; it is usually
+    // among these.  4-colour blocks of 16 texels only.
+    Candidates,
+};
+
 // Best split with boundaries inside the box lo..hi (inclusive, clamped to
 // 0..n).  Texels [0, i) take the first endpoint, [i, j) and [j, k) the
 // blends, [k, n) the second; in the 3-colour mode [i, j) takes the
 // midpoint and [j, n) the second endpoint.  error is 3e38 when the box
-// holds no split with two distinct endpoints.  `rough` ranks the splits by
-// the least-squares fit of unrounded endpoints to the projections onto the
-// axis instead: a third of the work, and along the axis is where the
-// splits differ (error is then relative and may be negative, ends are not
-// filled in).
-ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3], bool rough = false);
+// holds no split with two distinct endpoints.  Among splits of equal score
+// the first in (i, j, k) order wins.
+ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3],
+                           SplitScore score = SplitScore::Rounded);
 
 // ---------------------------------------------------------------------------
 // Block encoders.
