@@ -298,6 +298,21 @@ struct LaneBest {
     }
 };
 
+// b where a is not above it (NaN included), else a: one instruction where
+// the processor has it, so that the walk's running best waits on less.
+template <class F>
+DXT_INLINE F Higher(F a, F b)
+{
+#if defined(__x86_64__)
+    if constexpr (Lanes<F> == 8)
+        return _mm256_max_ps(a, b);
+    else
+        return _mm_max_ps(a, b);
+#else
+    return a > b ? a : b;
+#endif
+}
+
 // What the rough walk over whole blocks leaves: for every vector of lanes
 // (the lane-varying boundary `first` + t * lanes + lane), each lane's
 // highest gain (the error less a constant shared by all splits, negated;
@@ -372,7 +387,7 @@ DXT_INLINE RoughLanes<F, I> WalkRoughTabled(const ClusterInput& in, const RoughT
                 const F x = h + along[t];
                 const F g = x * x * Load<F>(row.r + k);
                 const I better = g > gain[t];
-                gain[t] = better ? g : gain[t];
+                gain[t] = Higher(g, gain[t]);
                 key[t] = better ? rowKey + t * kLanes : key[t];
             }
         };
