@@ -354,8 +354,11 @@ DXT_INLINE RoughLanes<F, I> WalkRoughTabled(const ClusterInput& in, const RoughT
     out.steps = steps;
     F along[kSteps];
     for (int t = 0; t < kSteps; ++t) {
-        const I inRange = laneIndex <= I{} + (last - first - t * kLanes);
-        along[t] = t < steps && inRange ? Load<F>(in.axis + first + t * kLanes) : Splat<F>(__builtin_nanf(""));
+        along[t] = Splat<F>(__builtin_nanf(""));
+        if (t < steps) {
+            const I inRange = laneIndex <= I{} + (last - first - t * kLanes);
+            along[t] = inRange ? Load<F>(in.axis + first + t * kLanes) : along[t];
+        }
     }
     // Every row of the box is visited, those outside the splits through a
     // row of NaN: the loops then run the same number of times for every
