@@ -158,6 +158,7 @@ private:
     void SortAlongAxis();
     Candidate Perturb(Candidate c, int passes) const;
     Candidate ClusterFit(bool four) const;
+    ClusterResult SearchAroundRoughBest(bool four, const int start[3]) const;
     void StartSplit(bool four, int split[3]) const;
     void Offer(const Candidate& c)
     {
@@ -634,13 +635,53 @@ void ColourEncoder::StartSplit(bool four, int split[3]) const
     split[2] = four ? countBelow(5.0f / 6) : split[1];
 }
 
+// The search for blocks with texels that do not count and for the 3-colour
+// fit: a walk of the rough fits in a small box around the suggested split,
+// the box moved onto the best rough split while that improves, then the
+// rounded score of the splits next to it.
+ClusterResult ColourEncoder::SearchAroundRoughBest(bool four, const int start[3]) const
+{
+    int lo[3], hi[3];
+    for (int b = 0; b < 3; ++b) {
+        lo[b] = start[b] - (four ? kNormalBox[b][0] : 1);
+        hi[b] = start[b] + (four ? kNormalBox[b][1] : 1);
+    }
+    // The walk ranks splits by their least-squares error before rounding
+    // (about half the work per split); the rounded score then decides
+    // among the few splits next to the winner, where rounding can reorder
+    // them.
+    ClusterResult best = SearchSplits(cluster_, four, lo, hi, SplitScore::Rough);
+    for (int step = 0; step < 8 && best.error < 1e38f; ++step) {
+        // A best split inside the box has every neighbour searched already:
+        // moving the box would find nothing new.
+        bool inside = true;
+        for (int b = 0; b < 3; ++b)
+            inside = inside && best.split[b] - 1 >= lo[b] && best.split[b] + 1 <= hi[b];
+        if (inside)
+            break;
+        for (int b = 0; b < 3; ++b) {
+            lo[b] = best.split[b] - 1;
+            hi[b] = best.split[b] + 1;
+        }
+        const ClusterResult next = SearchSplits(cluster_, four, lo, hi, SplitScore::Rough);
+        if (!(next.error < best.error))
+            break;
+        best = next;
+    }
+    if (!(best.error < 1e38f))
+        return best;
+    for (int b = 0; b < 3; ++b) {
+        lo[b] = best.split[b] - kRoundedBox[b];
+        hi[b] = best.split[b] + kRoundedBox[b];
+    }
+    return SearchSplits(cluster_, four, lo, hi);
+}
+
 // Highest tries every split.  For whole 4-colour blocks, Normal walks the
 // rough fits of a box of splits around the suggested one and scores the
 // rounded endpoints of the roughly best split of each last boundary: the
 // rounded winner is usually among those, and often not the rough winner
-// itself.  For other blocks it walks a smaller box, moves it onto the best
-// rough split while that improves, and scores the rounded endpoints of the
-// splits next to that one.
+// itself.  Other blocks take SearchAroundRoughBest.
 Candidate ColourEncoder::ClusterFit(bool four) const
 {
     int lo[3], hi[3];
@@ -649,49 +690,17 @@ Candidate ColourEncoder::ClusterFit(bool four) const
         lo[0] = lo[1] = lo[2] = 0;
         hi[0] = hi[1] = hi[2] = n_;
         best = SearchSplits(cluster_, four, lo, hi);
-    } else if (four && n_ == 16) {
-        int start[3];
-        StartSplit(four, start);
-        for (int b = 0; b < 3; ++b) {
-            lo[b] = start[b] - kCandidateBox[b][0];
-            hi[b] = start[b] + kCandidateBox[b][1];
-        }
-        best = SearchSplits(cluster_, four, lo, hi, SplitScore::Candidates);
     } else {
         int start[3];
         StartSplit(four, start);
-        for (int b = 0; b < 3; ++b) {
-            lo[b] = start[b] - (four ? kNormalBox[b][0] : 1);
-            hi[b] = start[b] + (four ? kNormalBox[b][1] : 1);
-        }
-        // The walk ranks splits by their least-squares error before rounding
-        // (about half the work per split); the rounded score then decides
-        // among the few splits next to the winner, where rounding can
-        // reorder them.
-        best = SearchSplits(cluster_, four, lo, hi, SplitScore::Rough);
-        for (int step = 0; step < 8 && best.error < 1e38f; ++step) {
-            // A best split inside the box has every neighbour searched
-            // already: moving the box would find nothing new.
-            bool inside = true;
-            for (int b = 0; b < 3; ++b)
-                inside = inside && best.split[b] - 1 >= lo[b] && best.split[b] + 1 <= hi[b];
-            if (inside)
-                break;
+        if (four && n_ == 16) {
             for (int b = 0; b < 3; ++b) {
-                lo[b] = best.split[b] - 1;
-                hi[b] = best.split[b] + 1;
+                lo[b] = start[b] - kCandidateBox[b][0];
+                hi[b] = start[b] + kCandidateBox[b][1];
             }
-            const ClusterResult next = SearchSplits(cluster_, four, lo, hi, SplitScore::Rough);
-            if (!(next.error < best.error))
-                break;
-            best = next;
-        }
-        if (best.error < 1e38f) {
-            for (int b = 0; b < 3; ++b) {
-                lo[b] = best.split[b] - kRoundedBox[b];
-                hi[b] = best.split[b] + kRoundedBox[b];
-            }
-            best = SearchSplits(cluster_, four, lo, hi);
+            best = SearchSplits(cluster_, four, lo, hi, SplitScore::Candidates);
+        } else {
+            best = SearchAroundRoughBest(four, start);
         }
     }
     if (!(best.error < 1e38f))
