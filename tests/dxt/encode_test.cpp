@@ -261,11 +261,11 @@ TEST(DxtEncode, CandidateSearchScoresTheRoughlyBestSplitOfEachLastBoundary)
         in.n = n % 5 ? 16 : 2 + static_cast<int>(rng() % 14);
         // Sorted texels along a line with noise, as the encoder feeds them,
         // and their centred projections; a few cases from two levels, for ties.
-        const bool levels = n % 7 == 0;
+        const bool twoLevels = n % 7 == 0;
         std::vector<float> x[3], t(in.n);
         for (int ch = 0; ch < 3; ++ch)
             for (int k = 0; k < in.n; ++k)
-                x[ch].push_back(levels ? 255.0f * static_cast<float>(k >= in.n / 2)
+                x[ch].push_back(twoLevels ? 255.0f * static_cast<float>(k >= in.n / 2)
                                        : static_cast<float>(std::min<int>(255, 12 * k + rng() % 50)));
         float mean = 0;
         for (int k = 0; k < in.n; ++k)

@@ -91,9 +91,10 @@ struct Endpoints {
 // The box of splits Normal searches around the split the axis suggests in
 // blocks with texels that do not count, as steps below and above each
 // boundary (4-colour mode; the 3-colour mode has fewer splits, and a box of
-// one step finds its best one about as often).  The best split tends to give the end runs more texels than the
-// axis suggests, because least-squares endpoints sit inside the extreme
-// texels; hence the lopsided box.
+// one step finds its best one about as often).  The best split tends to
+// give the end runs more texels than the axis suggests, because
+// least-squares endpoints sit inside the extreme texels; hence the lopsided
+// box.
 constexpr int kNormalBox[3][2] = {{1, 4}, {2, 2}, {4, 1}};
 
 // The box, in steps either side of the best unrounded split, in which

@@ -173,7 +173,8 @@ enum class SplitScore : std::uint8_t {
     // Rough for every split of the box, then Rounded for the roughly best
     // split of each last boundary.  Rounding reorders splits of nearly equal
     // fit, so the rounded winner is often not the rough one; it is usually
-    // among these.  4-colour blocks of 16 texels only.
+    // among these.  For 4-colour blocks of 16 texels; others are scored as
+    // Rounded over the whole box.
     Candidates,
 };
 
