@@ -452,6 +452,47 @@ DXT_INLINE F Gather(const float* p, I at)
     return v;
 }
 
+// The entries of p at the lanes' first and middle boundaries, summed.  With
+// eight lanes and a box of at most 8 first and 9 middle boundaries, from
+// two permutes of the entries the box covers (and a broadcast of the 9th):
+// the same values as gathers, in a fraction of the time.
+template <class F, class I>
+struct BoundaryHeads {
+    I i, j;
+    bool windows = false;
+    int wi = 0, wj = 0;
+
+    DXT_INLINE BoundaryHeads(I first, I middle, const int lo[3], const int hi[3]) : i(first), j(middle)
+    {
+        if constexpr (Lanes<F> == 8) {
+            windows = hi[0] - lo[0] <= 7 && hi[1] - lo[1] <= 8;
+            wi = std::clamp(lo[0], 0, kTableTexels);
+            wj = std::clamp(lo[1], 0, kTableTexels);
+            // Relative to the windows; only lanes with a split in the box
+            // are used, and the permutes read the low bits alone.
+            i -= wi;
+            j -= wj;
+        }
+    }
+
+    DXT_INLINE F operator()(const float* p) const
+    {
+#if defined(__x86_64__)
+        if constexpr (Lanes<F> == 8) {
+            if (windows) {
+                // Boundaries are at most 16, so each window ends by entry 23.
+                const F atI = _mm256_permutevar8x32_ps(Load<F>(p + wi), (__m256i)i);
+                const F atJ = _mm256_permutevar8x32_ps(Load<F>(p + wj), (__m256i)j);
+                const F ninth = Splat<F>(p[std::min(wj + 8, kTableTexels)]);
+                return atI + (j == Splat<I>(8) ? ninth : atJ);
+            }
+            return Gather<F, I>(p, i + wi) + Gather<F, I>(p, j + wj);
+        }
+#endif
+        return Gather<F, I>(p, i) + Gather<F, I>(p, j);
+    }
+};
+
 // The rounded score of the rough walk's best split for each last boundary
 // (4-colour, whole blocks); the lowest wins, the smallest split among
 // equals.
@@ -465,7 +506,7 @@ DXT_INLINE ClusterResult SearchCandidates(const ClusterInput& in, const RoughTab
     for (int t = 0; t < walk.steps; ++t) {
         const I key = walk.key[t];
         const I i = key >> 16, j = (key >> 8) & 0xFF;
-        auto head = [&](const float* p) { return Gather<F, I>(p, i) + Gather<F, I>(p, j); };
+        const BoundaryHeads<F, I> head(i, j, lo, hi);
         const int first = walk.first + t * Lanes<F>;
         const I found = walk.gain[t] >= Splat<F>(0.0f);
         best.template Keep<false>(ScoreLanes<F, I, false, kUnit>(in, true, __builtin_convertvector(i, F),
