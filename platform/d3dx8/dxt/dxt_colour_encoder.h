@@ -404,33 +404,27 @@ inline V4 ExpandCodes(I4 code)
 #endif
 }
 
-// [bits==6][v]: the highest code whose grid value does not exceed v.
-// Grid values are whole numbers, so for any value in [0, 255] that is the
-// entry at its whole part: one load instead of two rounds of estimate and
-// check on the refit's chain.
-constexpr auto kCodeBelow = [] {
-    std::array<std::array<std::int32_t, 256>, 2> below{};
-    for (int bits6 = 0; bits6 < 2; ++bits6)
-        for (int code = 0; code < (bits6 ? 64 : 32); ++code) {
-            const int grid = bits6 ? Expand6(code) : Expand5(code);
-            for (int v = grid; v < 256; ++v)
-                below[bits6][v] = code;
-        }
-    return below;
-}();
-
 // The codes either side of each channel's value: the highest whose grid
 // value does not exceed it, and the next one up (the same at the top;
 // both 0 below the grid).
+//
+// Grid values are whole numbers, so the code below v is the one below its
+// whole part W: the highest c with floor(33 c / 4) <= W (5 bits), that is
+// 33 c <= 4 W + 3, or floor(65 c / 16) <= W (6 bits), 65 c <= 16 W + 15.
+// The divisions by 33 and 65 are multiplies by 7944 / 2^18 and 4033 / 2^18,
+// exact for every W up to 255 (the products stay below 2^24, so in floats
+// too): no table lookups, which would take each lane out of the vector and
+// back.
 inline void BracketCodes(V4 v, I4& low, I4& high)
 {
     const I4 top = {31, 63, 31, 31};
     const V4 zero = {}, full = {255.0f, 255.0f, 255.0f, 255.0f};
-    // Written so that a NaN would clamp to zero as well: the whole part
-    // indexes a table.
+    // Written so that a NaN would clamp to zero as well.
     const V4 clamped = v > zero ? (v < full ? v : full) : zero;
-    const I4 whole = __builtin_convertvector(clamped, I4);
-    const I4 c = {kCodeBelow[0][whole[0]], kCodeBelow[1][whole[1]], kCodeBelow[0][whole[2]], kCodeBelow[0][whole[3]]};
+    const V4 whole = __builtin_convertvector(__builtin_convertvector(clamped, I4), V4);
+    constexpr float kScale = 1.0f / (1 << 18);
+    const V4 numerator = whole * V4{4.0f, 16.0f, 4.0f, 4.0f} + V4{3.0f, 15.0f, 3.0f, 3.0f};
+    const I4 c = __builtin_convertvector(numerator * V4{7944 * kScale, 4033 * kScale, 7944 * kScale, 7944 * kScale}, I4);
     const I4 one = {1, 1, 1, 1};
     low = c;
     high = c + one > top ? top : c + one;
