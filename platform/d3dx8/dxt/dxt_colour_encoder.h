@@ -51,6 +51,16 @@ inline V4 LoadV4(const float* p)
 
 inline V4 SplatV4(float v) { return V4{v, v, v, v}; }
 
+// The totals of four vectors as the lanes of one, each summed as
+// (v0 + v1) + (v2 + v3): shuffles across the four rather than lanes taken
+// out one by one.
+inline V4 Totals(V4 a, V4 b, V4 c, V4 d)
+{
+    const V4 ab = __builtin_shufflevector(a, b, 0, 2, 4, 6) + __builtin_shufflevector(a, b, 1, 3, 5, 7);
+    const V4 cd = __builtin_shufflevector(c, d, 0, 2, 4, 6) + __builtin_shufflevector(c, d, 1, 3, 5, 7);
+    return __builtin_shufflevector(ab, cd, 0, 2, 4, 6) + __builtin_shufflevector(ab, cd, 1, 3, 5, 7);
+}
+
 // Set bits of a 16-bit mask (without relying on a popcount instruction,
 // which baseline x86-64 lacks).
 inline int CountBits(unsigned v)
@@ -453,15 +463,16 @@ __attribute__((always_inline)) inline bool ColourEncoder::FitToIndices(const Can
     for (int ch = 0; ch < 3; ++ch)
         sax[ch] = (w[0] * LoadV4(xs_[ch]) + w[1] * LoadV4(xs_[ch] + 4)) +
                   (w[2] * LoadV4(xs_[ch] + 8) + w[3] * LoadV4(xs_[ch] + 12));
-    auto total = [](V4 v) { return (v[0] + v[1]) + (v[2] + v[3]); };
-    const float n = static_cast<float>(n_), sumA = total(sa), a2 = total(saa);
+    // The totals of sax and sa at once, each summed as (v0 + v1) + (v2 + v3).
+    const V4 totals = Totals(sax[0], sax[1], sax[2], sa);
+    const float n = static_cast<float>(n_), sumA = totals[3], a2 = (saa[0] + saa[1]) + (saa[2] + saa[3]);
     const float ab = sumA - a2, b2 = n - 2 * sumA + a2;
     const float det = a2 * b2 - ab * ab;
     if (!(std::fabs(det) > 1e-6f))
         return false;
     const float inv = 1.0f / det;
     auto splat = [](float v) { return V4{v, v, v, v}; };
-    const V4 ax = {total(sax[0]), total(sax[1]), total(sax[2]), 0.0f};
+    const V4 ax = __builtin_shufflevector(totals, V4{}, 0, 1, 2, 4);
     const V4 bx = V4{xsum_[0], xsum_[1], xsum_[2], 0.0f} - ax;
     const V4 a = (ax * splat(b2) - bx * splat(ab)) * splat(inv);
     const V4 b = (bx * splat(a2) - ax * splat(ab)) * splat(inv);
