@@ -242,14 +242,16 @@ inline void ColourPaletteSse2(std::uint16_t c0, std::uint16_t c1, bool four, __m
     }
 }
 
-__attribute__((target("avx2"))) std::uint32_t ColourAvx2(const ColourSet& s, std::uint16_t c0, std::uint16_t c1,
-                                                         bool four, std::uint32_t* indices)
+// Built for each mode, so that the loops over the palette unroll.
+template <bool kFour, bool kWeighted>
+__attribute__((target("avx2"))) inline std::uint32_t ColourAvx2Mode(const ColourSet& s, std::uint16_t c0,
+                                                                   std::uint16_t c1, std::uint32_t* indices)
 {
     // Each entry's (r, g) and (b, 0) words across all lanes.
     __m128i ends, blends;
-    ColourPaletteSse2(c0, c1, four, ends, blends);
+    ColourPaletteSse2(c0, c1, kFour, ends, blends);
     const __m256i wideEnds = _mm256_castsi128_si256(ends), wideBlends = _mm256_castsi128_si256(blends);
-    const int count = four ? 4 : 3;
+    constexpr int count = kFour ? 4 : 3;
     __m256i crg[4], cbz[4];
     for (int c = 0; c < count; ++c) {
         const __m256i source = c < 2 ? wideEnds : wideBlends;
@@ -269,13 +271,13 @@ __attribute__((target("avx2"))) std::uint32_t ColourAvx2(const ColourSet& s, std
             const __m256i d1 = _mm256_sub_epi16(rg, crg[c]);
             const __m256i d2 = _mm256_sub_epi16(bz, cbz[c]);
             __m256i e;
-            if (s.weighted)
+            if constexpr (kWeighted)
                 e = _mm256_add_epi32(_mm256_madd_epi16(_mm256_mullo_epi16(d1, wrg), d1),
                                      _mm256_madd_epi16(_mm256_mullo_epi16(d2, wb), d2));
             else
                 e = _mm256_add_epi32(_mm256_madd_epi16(d1, d1), _mm256_madd_epi16(d2, d2));
             const __m256i less = _mm256_cmpgt_epi32(best, e);
-            best = _mm256_blendv_epi8(best, e, less);
+            best = _mm256_min_epi32(best, e);
             bestIndex = _mm256_blendv_epi8(bestIndex, _mm256_set1_epi32(c), less);
         }
         // Texel 8g+j lands at bit 2j of lane j, then at 16g by the shift below.
@@ -291,6 +293,14 @@ __attribute__((target("avx2"))) std::uint32_t ColourAvx2(const ColourSet& s, std
     }
     const __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(total), _mm256_extracti128_si256(total, 1));
     return HorizontalSum(sum);
+}
+
+__attribute__((target("avx2"))) std::uint32_t ColourAvx2(const ColourSet& s, std::uint16_t c0, std::uint16_t c1,
+                                                         bool four, std::uint32_t* indices)
+{
+    if (s.weighted)
+        return four ? ColourAvx2Mode<true, true>(s, c0, c1, indices) : ColourAvx2Mode<false, true>(s, c0, c1, indices);
+    return four ? ColourAvx2Mode<true, false>(s, c0, c1, indices) : ColourAvx2Mode<false, false>(s, c0, c1, indices);
 }
 
 // 32-byte vectors are passed only between functions built for AVX2, all
