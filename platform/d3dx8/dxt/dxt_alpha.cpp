@@ -199,22 +199,23 @@ struct AlphaRange {
 };
 
 #if defined(__SSE2__)
-inline int LowestByte(__m128i v)
+// The lowest or highest of 16 bytes, as op (min or max of bytes) picks.
+template <class Op>
+inline int ReduceBytes(__m128i v, Op op)
 {
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 8));
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 4));
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 2));
-    v = _mm_min_epu8(v, _mm_srli_si128(v, 1));
+    v = op(v, _mm_srli_si128(v, 8));
+    v = op(v, _mm_srli_si128(v, 4));
+    v = op(v, _mm_srli_si128(v, 2));
+    v = op(v, _mm_srli_si128(v, 1));
     return _mm_cvtsi128_si32(v) & 0xFF;
 }
-
+inline int LowestByte(__m128i v)
+{
+    return ReduceBytes(v, [](__m128i a, __m128i b) { return _mm_min_epu8(a, b); });
+}
 inline int HighestByte(__m128i v)
 {
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 8));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 4));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 2));
-    v = _mm_max_epu8(v, _mm_srli_si128(v, 1));
-    return _mm_cvtsi128_si32(v) & 0xFF;
+    return ReduceBytes(v, [](__m128i a, __m128i b) { return _mm_max_epu8(a, b); });
 }
 #endif
 
