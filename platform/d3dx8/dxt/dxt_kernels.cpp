@@ -448,7 +448,7 @@ __attribute__((target("avx2"))) void AlphaQuadAvx2(const std::uint8_t alpha[16],
 
 bool HasAvx2()
 {
-    static const bool has = __builtin_cpu_supports("avx2");
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
     return has;
 }
 
