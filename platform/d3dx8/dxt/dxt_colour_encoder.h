@@ -566,8 +566,8 @@ void ColourEncoder::SortAlongAxis()
 {
     // Each texel's place is the number of texels before it in a stable
     // order: texel j comes before texel i when t_j < t_i, or t_j == t_i and
-    // j < i.  Counting without branches, one broadcast of t_j against all
-    // sixteen t_i at a time, beats a comparison sort, whose branches the
+    // j < i.  Counting without branches, one broadcast of texel j against
+    // all sixteen at a time, beats a comparison sort, whose branches the
     // processor cannot predict.  Texels that do not count project to +inf
     // and take the places past n_.
     // Eight texels per vector where AVX2 holds them in one register, four
@@ -588,18 +588,25 @@ void ColourEncoder::SortAlongAxis()
                 after[j][i / kWidth][i % kWidth] = i > j ? -1 : 0;
         return after;
     }();
-    RankV t[kGroups];
-    std::memcpy(t, proj_, sizeof t);
+    // The projections as integers in the same order (no NaN comes here;
+    // -0 is made +0, as the two compare equal): then t_j <= t_i is
+    // key_j - 1 < key_i, and the tie rule takes one comparison per texel.
+    alignas(32) std::int32_t keys[16];
+    RankI key[kGroups];
+    for (int g = 0; g < kGroups; ++g) {
+        RankV t;
+        std::memcpy(&t, proj_ + kWidth * g, sizeof t);
+        t += RankV{};
+        RankI bits;
+        std::memcpy(&bits, &t, sizeof bits);
+        key[g] = bits ^ ((bits >> 31) & 0x7FFFFFFF);
+        std::memcpy(keys + kWidth * g, &key[g], sizeof key[g]);
+    }
     RankI rank[kGroups] = {};
     for (int j = 0; j < 16; ++j) {
-        const RankV one = {proj_[j]};
-#if DXT_COLOUR_AVX2
-        const RankV tj = __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
-#else
-        const RankV tj = __builtin_shufflevector(one, one, 0, 0, 0, 0);
-#endif
+        const RankI kj = RankI{} + keys[j];
         for (int g = 0; g < kGroups; ++g)
-            rank[g] += (tj < t[g]) | ((tj == t[g]) & kAfter[j][g]);
+            rank[g] += key[g] > kj + kAfter[j][g];
     }
     alignas(32) std::int32_t place[16];
     for (int g = 0; g < kGroups; ++g) {
