@@ -525,6 +525,23 @@ TEST(DxtEncode, AlphaBlocksAreExactForFewLevels)
         for (int i = 0; i < 16; ++i)
             ASSERT_EQ(out[4 * i + 3], rgba[4 * i + 3]) << n;
     }
+    // One level, over whole and partial blocks: both endpoints that level
+    // and every index 0 (the lowest of the entries equal to it).
+    for (int v = 0; v < 256; ++v)
+        for (std::uint16_t valid : {std::uint16_t{0xFFFF}, std::uint16_t{0x0137}}) {
+            for (int i = 0; i < 16; ++i) {
+                rgba[4 * i] = rgba[4 * i + 1] = rgba[4 * i + 2] = 100;
+                rgba[4 * i + 3] = static_cast<std::uint8_t>(valid >> i & 1 ? v : 255 - v);
+            }
+            dxt::EncodeOptions options;
+            options.validMask = valid;
+            std::uint8_t block[16];
+            dxt::EncodeBlock(D3DFMT_DXT5, rgba, block, options);
+            ASSERT_EQ(block[0], v);
+            ASSERT_EQ(block[1], v);
+            for (int k = 2; k < 8; ++k)
+                ASSERT_EQ(block[k], 0) << v;
+        }
 }
 
 TEST(DxtEncode, AlphaRefitsMoveEndpointsInsideSmoothRamps)

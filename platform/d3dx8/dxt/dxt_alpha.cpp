@@ -301,8 +301,11 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
             search.Around(4);
     }
 
+    // One value takes index 0 everywhere: the first entry is that value,
+    // and the lowest index wins ties.
     std::uint64_t bits = 0;
-    search.kernels.alpha(search.alpha, search.mask, search.bestA0, search.bestA1, &bits);
+    if (lo < hi)
+        search.kernels.alpha(search.alpha, search.mask, search.bestA0, search.bestA1, &bits);
     // Texels that do not exist take index 0, whatever their stand-in value.
     if (valid != 0xFFFF)
         for (int i = 0; i < 16; ++i)
