@@ -621,21 +621,25 @@ void ColourEncoder::SortAlongAxis()
     for (int i = 0; i < 16; ++i)
         order[place[i]] = i;
     cluster_.n = n_;
-    for (int ch = 0; ch < 3; ++ch) {
-        float sum = 0;
+    // The four running sums side by side: each is a chain of sixteen
+    // additions, and the processor overlaps the chains.
+    float sum[4] = {};
+    for (int ch = 0; ch < 3; ++ch)
         cluster_.prefix[ch][0] = 0;
-        for (int k = 0; k < 16; ++k)
-            cluster_.prefix[ch][k + 1] = sum += xs_[ch][order[k]];
-        for (int k = 17; k < 24; ++k)
-            cluster_.prefix[ch][k] = sum;
-        cluster_.weight[ch] = weight_[ch];
-    }
-    float sum = 0;
     cluster_.axis[0] = 0;
-    for (int k = 0; k < 16; ++k)
-        cluster_.axis[k + 1] = sum += projSum_[order[k]];
-    for (int k = 17; k < 24; ++k)
-        cluster_.axis[k] = sum;
+    for (int k = 0; k < 16; ++k) {
+        const int at = order[k];
+        for (int ch = 0; ch < 3; ++ch)
+            cluster_.prefix[ch][k + 1] = sum[ch] += xs_[ch][at];
+        cluster_.axis[k + 1] = sum[3] += projSum_[at];
+    }
+    for (int k = 17; k < 24; ++k) {
+        for (int ch = 0; ch < 3; ++ch)
+            cluster_.prefix[ch][k] = sum[ch];
+        cluster_.axis[k] = sum[3];
+    }
+    for (int ch = 0; ch < 3; ++ch)
+        cluster_.weight[ch] = weight_[ch];
     lowT_ = proj_[order[0]];
     highT_ = proj_[order[n_ - 1]];
 }
