@@ -237,8 +237,8 @@ AlphaRange GatherAlpha(const std::uint8_t rgba[64], std::uint16_t valid, std::ui
     const __m128i on = _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit);
     const __m128i ones = _mm_set1_epi8(-1), zero = _mm_setzero_si128();
     const __m128i inner = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(a, ones)), on);
-    _mm_store_si128(reinterpret_cast<__m128i*>(alpha), _mm_and_si128(a, on));
-    _mm_store_si128(reinterpret_cast<__m128i*>(mask), on);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), _mm_and_si128(a, on));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mask), on);
     // Texels left out read as 255 for the lowest and 0 for the highest.
     r.lo = LowestByte(_mm_or_si128(a, _mm_andnot_si128(on, ones)));
     r.hi = HighestByte(_mm_and_si128(a, on));

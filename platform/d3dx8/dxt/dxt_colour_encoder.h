@@ -588,9 +588,11 @@ void ColourEncoder::SortAlongAxis()
                 after[j][i / kWidth][i % kWidth] = i > j ? -1 : 0;
         return after;
     }();
-    // The projections as integers in the same order (no NaN comes here;
-    // -0 is made +0, as the two compare equal): then t_j <= t_i is
-    // key_j - 1 < key_i, and the tie rule takes one comparison per texel.
+    // The projections as integers in the same order (-0 made +0, as the two
+    // compare equal): then t_j <= t_i is key_j - 1 < key_i, and the tie rule
+    // takes one comparison per texel.  Projections are finite or +inf, so no
+    // key is the lowest integer; and integers are totally ordered, so the
+    // places always form a permutation.
     alignas(32) std::int32_t keys[16];
     RankI key[kGroups];
     for (int g = 0; g < kGroups; ++g) {
