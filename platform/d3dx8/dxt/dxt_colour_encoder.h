@@ -168,7 +168,6 @@ private:
     Candidate Order(std::uint16_t c0, std::uint16_t c1, bool four) const;
     Candidate Measure(Candidate c) const;
     Candidate Evaluate(std::uint16_t c0, std::uint16_t c1, bool four) const;
-    Candidate EvaluateEnds(const Endpoints& ends, bool four) const;
     bool FitToIndices(const Candidate& c, std::uint16_t ends[2]) const;
     void Refine(Candidate* c, int count, int rounds) const;
     Candidate Refine(Candidate c, int rounds) const;
@@ -273,11 +272,6 @@ Candidate ColourEncoder::Measure(Candidate c) const
 Candidate ColourEncoder::Evaluate(std::uint16_t c0, std::uint16_t c1, bool four) const
 {
     return Measure(Order(c0, c1, four));
-}
-
-Candidate ColourEncoder::EvaluateEnds(const Endpoints& ends, bool four) const
-{
-    return Evaluate(Quantise(ends.a), Quantise(ends.b), four);
 }
 
 // Power iteration on the weighted covariance; the endpoints are the
@@ -805,13 +799,14 @@ void ColourEncoder::Encode(std::uint8_t block[8])
             const int rounds = q == Quality::Highest ? 4 : 1;
             const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
             // The 4-colour candidate first, then the 3-colour one: the
-            // earlier wins ties.
+            // earlier wins ties.  Both from the same endpoints on the grid.
+            const std::uint16_t a = Quantise(ends.a), b = Quantise(ends.b);
             Candidate axis[2];
             int count = 0;
             if (!threeOnly)
-                axis[count++] = EvaluateEnds(ends, true);
+                axis[count++] = Evaluate(a, b, true);
             if (tryThree)
-                axis[count++] = EvaluateEnds(ends, false);
+                axis[count++] = Evaluate(a, b, false);
             Refine(axis, count, rounds);
             for (int k = 0; k < count; ++k)
                 Offer(axis[k]);
