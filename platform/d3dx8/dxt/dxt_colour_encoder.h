@@ -33,6 +33,8 @@ namespace {
 struct Candidate {
     std::uint16_t c0 = 0, c1 = 0;
     bool four = true;
+    // A refit has been tried and left it as it is; another would too.
+    bool settled = false;
     std::uint32_t indices = 0;
     std::uint32_t error = UINT32_MAX;
 };
@@ -515,14 +517,16 @@ __attribute__((always_inline)) inline bool ColourEncoder::FitToIndices(const Can
 // its own when its endpoints stay put or its error does not fall.
 void ColourEncoder::Refine(Candidate* c, int count, int rounds) const
 {
-    bool live[2] = {count > 0, count > 1};
+    bool live[2] = {count > 0 && !c[0].settled, count > 1 && !c[1].settled};
     for (int r = 0; r < rounds; ++r) {
         std::uint16_t ends[2][2];
         for (int k = 0; k < 2; ++k) {
+            const bool tried = live[k];
             live[k] = live[k] && c[k].error != 0 && FitToIndices(c[k], ends[k]);
             // The same endpoints (in either order) give the same block.
             live[k] = live[k] && !((ends[k][0] == c[k].c0 && ends[k][1] == c[k].c1) ||
                                    (ends[k][0] == c[k].c1 && ends[k][1] == c[k].c0));
+            c[k].settled = c[k].settled || (tried && !live[k]);
         }
         if (!live[0] && !live[1])
             break;
@@ -531,9 +535,11 @@ void ColourEncoder::Refine(Candidate* c, int count, int rounds) const
             if (live[k])
                 next[k] = Evaluate(ends[k][0], ends[k][1], c[k].four);
         for (int k = 0; k < 2; ++k) {
+            const bool tried = live[k];
             live[k] = live[k] && next[k].error < c[k].error;
             if (live[k])
                 c[k] = next[k];
+            c[k].settled = c[k].settled || (tried && !live[k]);
         }
     }
 }
@@ -829,7 +835,7 @@ void ColourEncoder::Encode(std::uint8_t block[8])
                 best_ = Perturb(best_, 8);
         }
     } else {
-        best_ = Candidate{0, 0, !threeOnly, 0, 0};
+        best_ = Candidate{0, 0, !threeOnly, false, 0, 0};
     }
 
     // Transparent texels of DXT1 take index 3, other texels that do not
