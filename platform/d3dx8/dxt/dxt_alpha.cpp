@@ -268,44 +268,47 @@ AlphaRange GatherAlpha(const std::uint8_t rgba[64], std::uint16_t valid, std::ui
 void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
                              std::uint8_t block[8])
 {
-    AlphaSearch search;
-    const AlphaRange range = GatherAlpha(rgba, valid, search.alpha, search.mask);
+    alignas(16) std::uint8_t alpha[16], mask[16];
+    const AlphaRange range = GatherAlpha(rgba, valid, alpha, mask);
     const int lo = range.lo, hi = range.hi, innerLo = range.innerLo, innerHi = range.innerHi;
-
     if (lo >= hi) {
-        // One value (or no texel at all): the 6-value mode's first entry.
-        search.bestA0 = search.bestA1 = lo > hi ? 0 : lo;
-    } else {
-        const int steps = quality == Quality::Fast ? 0 : quality == Quality::Normal ? 4 : 64;
-        const int rounds = quality == Quality::Fast ? 0 : 4;
-        search.Improve(hi, lo, true, rounds, steps);
-        if (search.bestError != 0) {
-            // The 6-value mode spends its endpoints on the texels between the
-            // exact 0 and 255 entries.
-            if (innerLo > innerHi) {
-                search.Measure(0, 0);
-            } else {
-                // Normal refines the 6-value mode only when it starts within
-                // kSixValueReach of the 8-value mode's best: from further
-                // away it seldom wins (on soft alpha this skips a fifth of
-                // the work for 0.003 dB of alpha).
-                const std::uint64_t reach = std::uint64_t{kSixValueReach} * search.bestError;
-                const std::uint32_t limit =
-                    quality == Quality::Normal ? static_cast<std::uint32_t>(std::min<std::uint64_t>(reach, UINT32_MAX))
-                                               : UINT32_MAX;
-                search.Improve(innerLo, innerHi, false, rounds, steps, limit);
-            }
-        }
-        // A wider look around the extremes for both modes.
-        if (quality == Quality::Highest && search.bestError != 0)
-            search.Around(4);
+        // One value (or no texel at all), most blocks of opaque pictures:
+        // the 6-value mode's first entry, and index 0 everywhere (the first
+        // entry is that value, and the lowest index wins ties).
+        block[0] = block[1] = static_cast<std::uint8_t>(lo > hi ? 0 : lo);
+        std::memset(block + 2, 0, 6);
+        return;
     }
 
-    // One value takes index 0 everywhere: the first entry is that value,
-    // and the lowest index wins ties.
+    AlphaSearch search;
+    std::memcpy(search.alpha, alpha, sizeof alpha);
+    std::memcpy(search.mask, mask, sizeof mask);
+    const int steps = quality == Quality::Fast ? 0 : quality == Quality::Normal ? 4 : 64;
+    const int rounds = quality == Quality::Fast ? 0 : 4;
+    search.Improve(hi, lo, true, rounds, steps);
+    if (search.bestError != 0) {
+        // The 6-value mode spends its endpoints on the texels between the
+        // exact 0 and 255 entries.
+        if (innerLo > innerHi) {
+            search.Measure(0, 0);
+        } else {
+            // Normal refines the 6-value mode only when it starts within
+            // kSixValueReach of the 8-value mode's best: from further away
+            // it seldom wins (on soft alpha this skips a fifth of the work
+            // for 0.003 dB of alpha).
+            const std::uint64_t reach = std::uint64_t{kSixValueReach} * search.bestError;
+            const std::uint32_t limit =
+                quality == Quality::Normal ? static_cast<std::uint32_t>(std::min<std::uint64_t>(reach, UINT32_MAX))
+                                           : UINT32_MAX;
+            search.Improve(innerLo, innerHi, false, rounds, steps, limit);
+        }
+    }
+    // A wider look around the extremes for both modes.
+    if (quality == Quality::Highest && search.bestError != 0)
+        search.Around(4);
+
     std::uint64_t bits = 0;
-    if (lo < hi)
-        search.kernels.alpha(search.alpha, search.mask, search.bestA0, search.bestA1, &bits);
+    search.kernels.alpha(search.alpha, search.mask, search.bestA0, search.bestA1, &bits);
     // Texels that do not exist take index 0, whatever their stand-in value.
     if (valid != 0xFFFF)
         for (int i = 0; i < 16; ++i)
