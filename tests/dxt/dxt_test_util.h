@@ -12,15 +12,28 @@ namespace dxt_test {
 
 using Block = std::vector<std::uint8_t>;
 
+// Puts back the encoder's active path when it goes out of scope, also when
+// an assertion ends a test early: the path is process-wide, and a test that
+// left it changed would run the next ones on another path.
+class KeepPath {
+public:
+    KeepPath() : before_(dxt::ActivePath()) {}
+    ~KeepPath() { dxt::SetPath(before_); }
+    KeepPath(const KeepPath&) = delete;
+    KeepPath& operator=(const KeepPath&) = delete;
+
+private:
+    dxt::Path before_;
+};
+
 // The encoder's paths this processor can run, the active one left as it was.
 inline std::vector<dxt::Path> AvailablePaths()
 {
     std::vector<dxt::Path> paths;
-    const dxt::Path before = dxt::ActivePath();
+    const KeepPath keep;
     for (dxt::Path p : {dxt::Path::Scalar, dxt::Path::Sse2, dxt::Path::Avx2})
         if (dxt::SetPath(p))
             paths.push_back(p);
-    dxt::SetPath(before);
     return paths;
 }
 

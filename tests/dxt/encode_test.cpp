@@ -180,7 +180,7 @@ TEST(DxtEncode, SplitSearchKeepsToItsBoxAndTheFullSearchIsBest)
 TEST(DxtEncode, SplitSearchTakesTheFirstOfEqualSplitsOnEveryPath)
 {
     const std::vector<dxt::Path> paths = dxt_test::AvailablePaths();
-    const dxt::Path before = dxt::ActivePath();
+    const dxt_test::KeepPath keep;
     std::mt19937 rng(41);
     int tiedCases = 0;
     for (int n = 0; n < 400; ++n) {
@@ -240,7 +240,6 @@ TEST(DxtEncode, SplitSearchTakesTheFirstOfEqualSplitsOnEveryPath)
                 }
             }
     }
-    dxt::SetPath(before);
     EXPECT_GT(tiedCases, 100);
 }
 
@@ -253,7 +252,7 @@ TEST(DxtEncode, CandidateSearchScoresTheRoughlyBestSplitOfEachLastBoundary)
 {
     using dxt::detail::SplitScore;
     const std::vector<dxt::Path> paths = dxt_test::AvailablePaths();
-    const dxt::Path before = dxt::ActivePath();
+    const dxt_test::KeepPath keep;
     std::mt19937 rng(53);
     int differsFromRoughWinner = 0;
     for (int n = 0; n < 300; ++n) {
@@ -328,7 +327,6 @@ TEST(DxtEncode, CandidateSearchScoresTheRoughlyBestSplitOfEachLastBoundary)
             ASSERT_EQ(found.ends[1], expected.ends[1]) << int(p) << " case " << n;
         }
     }
-    dxt::SetPath(before);
     // The rounded score often prefers another split than the rough one.
     EXPECT_GT(differsFromRoughWinner, 5);
 }

@@ -14,14 +14,13 @@ using dxt_test::AvailablePaths;
 
 TEST(DxtPaths, ScalarIsAlwaysAvailableAndAutoPicksAVectorPathOnX86)
 {
-    const dxt::Path before = dxt::ActivePath();
+    const dxt_test::KeepPath keep;
     EXPECT_TRUE(dxt::SetPath(dxt::Path::Scalar));
     EXPECT_EQ(dxt::ActivePath(), dxt::Path::Scalar);
     EXPECT_TRUE(dxt::SetPath(dxt::Path::Auto));
 #if defined(__x86_64__)
     EXPECT_NE(dxt::ActivePath(), dxt::Path::Scalar);
 #endif
-    dxt::SetPath(before);
 }
 
 TEST(DxtPaths, KernelsAgreeOnRandomInput)
@@ -144,7 +143,7 @@ TEST(DxtPaths, ColourKernelsBuildTheDecodersPaletteForEveryPairOfCodes)
 TEST(DxtPaths, EveryPathEncodesTheSameBytes)
 {
     const auto paths = AvailablePaths();
-    const dxt::Path before = dxt::ActivePath();
+    const dxt_test::KeepPath keep;
     std::mt19937 rng(7);
     std::uint8_t rgba[64];
     for (int n = 0; n < 3000; ++n) {
@@ -169,7 +168,6 @@ TEST(DxtPaths, EveryPathEncodesTheSameBytes)
             }
         }
     }
-    dxt::SetPath(before);
 }
 
 } // namespace
