@@ -835,7 +835,10 @@ void ColourEncoder::Encode(std::uint8_t block[8])
                 best_ = Perturb(best_, 8);
         }
     } else {
-        best_ = Candidate{0, 0, !threeOnly, false, 0, 0};
+        // No texel counts: endpoints 0, no error.
+        best_ = Candidate{};
+        best_.four = !threeOnly;
+        best_.error = 0;
     }
 
     // Transparent texels of DXT1 take index 3, other texels that do not
