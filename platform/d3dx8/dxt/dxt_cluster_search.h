@@ -459,6 +459,7 @@ DXT_INLINE F Gather(const float* p, I at)
 template <class F, class I>
 struct BoundaryHeads {
     I i, j;
+    // The windows' first entries; the boundaries are then relative to them.
     bool windows = false;
     int wi = 0, wj = 0;
 
@@ -466,12 +467,14 @@ struct BoundaryHeads {
     {
         if constexpr (Lanes<F> == 8) {
             windows = hi[0] - lo[0] <= 7 && hi[1] - lo[1] <= 8;
-            wi = std::clamp(lo[0], 0, kTableTexels);
-            wj = std::clamp(lo[1], 0, kTableTexels);
-            // Relative to the windows; only lanes with a split in the box
-            // are used, and the permutes read the low bits alone.
-            i -= wi;
-            j -= wj;
+            if (windows) {
+                wi = std::clamp(lo[0], 0, kTableTexels);
+                wj = std::clamp(lo[1], 0, kTableTexels);
+                // Only lanes with a split in the box are used, and the
+                // permutes read the low bits alone.
+                i -= wi;
+                j -= wj;
+            }
         }
     }
 
@@ -486,7 +489,6 @@ struct BoundaryHeads {
                 const F ninth = Splat<F>(p[std::min(wj + 8, kTableTexels)]);
                 return atI + (j == Splat<I>(8) ? ninth : atJ);
             }
-            return Gather<F, I>(p, i + wi) + Gather<F, I>(p, j + wj);
         }
 #endif
         return Gather<F, I>(p, i) + Gather<F, I>(p, j);
