@@ -187,10 +187,6 @@ struct AlphaSearch {
     }
 };
 
-} // namespace
-
-namespace {
-
 // The block's alphas (zero where a texel does not exist) and mask, and the
 // range of the alphas that exist, and of those strictly between 0 and 255
 // (255, 0 for an empty range).
