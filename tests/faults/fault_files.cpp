@@ -29,7 +29,6 @@ void PutBe32(Bytes& b, std::size_t at, std::uint32_t v)
         b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
 
-
 Bytes Tga(std::uint32_t side, int depth)
 {
     Bytes b(18 + 64, 0x7F);
@@ -78,16 +77,16 @@ Bytes Dds(std::uint32_t side)
 Bytes Png(std::uint32_t side)
 {
     Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    auto chunk = [&](const char* type, const Bytes& data) { testutil::AppendPngChunk(b, type, data); };
     Bytes header(13, 0);
     PutBe32(header, 0, side);
     PutBe32(header, 4, side);
     header[8] = 8;  // bit depth
     header[9] = 6;  // RGBA
-    chunk("IHDR", header);
+    testutil::AppendPngChunk(b, "IHDR", header);
     // A stored deflate block of a few bytes: a valid start, then the end.
-    chunk("IDAT", {0x78, 0x01, 0x01, 0x05, 0x00, 0xFA, 0xFF, 0, 1, 2, 3, 4, 0x00, 0x3C, 0x00, 0x0B});
-    chunk("IEND", {});
+    testutil::AppendPngChunk(b, "IDAT",
+                             {0x78, 0x01, 0x01, 0x05, 0x00, 0xFA, 0xFF, 0, 1, 2, 3, 4, 0x00, 0x3C, 0x00, 0x0B});
+    testutil::AppendPngChunk(b, "IEND", {});
     return b;
 }
 

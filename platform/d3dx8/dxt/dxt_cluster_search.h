@@ -159,7 +159,8 @@ struct Scored {
 // boundaries' entries of the prefix sums p: p[i] + p[j], or p[i] alone.
 // Lanes where `valid` is clear, or past `last`, are marked invalid.
 template <class F, class I, bool kRough, bool kUnit, class Head>
-DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, F fi, F fj, Head head, int first, int last, I valid)
+DXT_INLINE Scored<F, I> ScoreLanes(const ClusterInput& in, bool four, F fi, F fj, Head head, int first, int last,
+                                   I valid)
 {
     const F lane = Ramp<F>() + static_cast<float>(first);
     const float n = static_cast<float>(in.n);

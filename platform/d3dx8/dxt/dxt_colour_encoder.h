@@ -446,7 +446,8 @@ inline void BracketCodes(V4 v, I4& low, I4& high)
     const V4 whole = __builtin_convertvector(__builtin_convertvector(clamped, I4), V4);
     constexpr float kScale = 1.0f / (1 << 18);
     const V4 numerator = whole * V4{4.0f, 16.0f, 4.0f, 4.0f} + V4{3.0f, 15.0f, 3.0f, 3.0f};
-    const I4 c = __builtin_convertvector(numerator * V4{7944 * kScale, 4033 * kScale, 7944 * kScale, 7944 * kScale}, I4);
+    const V4 reciprocal = {7944 * kScale, 4033 * kScale, 7944 * kScale, 7944 * kScale};
+    const I4 c = __builtin_convertvector(numerator * reciprocal, I4);
     const I4 one = {1, 1, 1, 1};
     low = c;
     high = c + one > top ? top : c + one;

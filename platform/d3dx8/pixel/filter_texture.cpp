@@ -37,7 +37,8 @@ void BoxRow(const std::uint8_t* a, const std::uint8_t* b, UINT sourceWidth, UINT
         auto load = [&](const std::uint8_t* row, std::size_t texel) {
             return _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + 4 * texel));
         };
-        const __m128i result = _mm_packus_epi16(pairs(load(a, at), load(b, at)), pairs(load(a, at + 4), load(b, at + 4)));
+        const __m128i result =
+            _mm_packus_epi16(pairs(load(a, at), load(b, at)), pairs(load(a, at + 4), load(b, at + 4)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * std::size_t(x)), result);
     }
 #endif
