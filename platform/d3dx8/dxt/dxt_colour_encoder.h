@@ -7,10 +7,11 @@
 // Quality levels: Fast stops after the axis and one refit; Normal adds the
 // cluster fit over the splits near the one the axis suggests, and the
 // 3-colour mode; Highest tries every split, takes Normal's fits as well,
-// and then nudges the endpoints one grid step at a time.  One exception to Normal keeping every stage of
-// Fast: DXT3 and DXT5 blocks it sends to the cluster fit skip the axis
-// refit, so on about one block in twenty of the terrain textures Normal's
-// is a little worse than Fast's (its total error is still 14 % lower).
+// and then nudges the endpoints one grid step at a time.  One exception to
+// Normal keeping every stage of Fast: DXT3 and DXT5 blocks it sends to the
+// cluster fit skip the axis refit, so on about one block in twenty of the
+// terrain textures Normal's is a little worse than Fast's (its total error
+// is still 14 % lower).
 //
 // This file is the encoder's body, compiled twice: by dxt_colour.cpp for
 // any x86-64 (or other) processor and by dxt_colour_avx2.cpp for AVX2.
