@@ -842,8 +842,9 @@ void ColourEncoder::Encode(std::uint8_t block[8])
             // Normal leaves DXT1's 3-colour candidate as it is where it
             // starts kThreeColourStart times the 4-colour one's error or more:
             // from there its refit seldom comes near enough to matter.
+            const float fourStart = static_cast<float>(axis[0].error);
             const bool threeFar = q == Quality::Normal && count == 2 &&
-                                  static_cast<float>(axis[1].error) > kThreeColourStart * static_cast<float>(axis[0].error);
+                                  static_cast<float>(axis[1].error) > kThreeColourStart * fourStart;
             Refine(axis, threeFar ? 1 : count, straightToFit ? 0 : rounds);
             for (int k = 0; k < count; ++k)
                 Offer(axis[k]);
@@ -863,7 +864,8 @@ void ColourEncoder::Encode(std::uint8_t block[8])
                     if (alsoNormal)
                         Offer(Refine(ClusterFit(true, Quality::Normal), 1));
                 }
-                const bool threeClose = static_cast<float>(threeError) < kThreeColourReach * static_cast<float>(best_.error);
+                const bool threeClose =
+                    static_cast<float>(threeError) < kThreeColourReach * static_cast<float>(best_.error);
                 if (tryThree && best_.error != 0 && (threeOnly || q == Quality::Highest || threeClose)) {
                     Offer(Refine(ClusterFit(false, q), 1));
                     if (alsoNormal)
