@@ -47,6 +47,12 @@ struct EncodeOptions {
 void EncodeBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block,
                  const EncodeOptions& options = {});
 
+// Encodes `count` blocks: the same bytes as EncodeBlock gives each, in less
+// time, as whole blocks share part of the work.  rgba[k] is block k's
+// texels, blocks[k] where its bytes go.
+void EncodeBlocks(D3DFORMAT format, int count, const std::uint8_t* const rgba[], std::uint8_t* const blocks[],
+                  const EncodeOptions& options = {});
+
 // Expert entry: also returns the block's squared error over the valid texels
 // (sum over R, G, B, and A for formats that store alpha) as decoded.
 double EncodeBlockWithError(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block,

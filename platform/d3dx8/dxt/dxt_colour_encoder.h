@@ -25,6 +25,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -147,6 +148,28 @@ class ColourEncoder {
 public:
     explicit ColourEncoder(const ColourRequest& request);
     void Encode(std::uint8_t block[8]);
+    // Runs the front end if nothing has, and reports where it left the
+    // block (see ColourFrontEnd); false for blocks without one.
+    bool Report(ColourFrontEnd& out)
+    {
+        if (n_ == 0 || single_)
+            return false;
+        if (!frontDone_)
+            FrontEnd();
+        out = {best_.c0, best_.c1, best_.four, best_.settled, goOn_, best_.indices, best_.error, threeError_};
+        return true;
+    }
+    // The quiet bound: see kQuietError.
+    float QuietBound() const
+    {
+        return kQuietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
+    }
+    // Whole blocks of more than one colour, at Fast or Normal: those whose
+    // first stages FrontEndSideBySide can run.
+    bool SharesFrontEnd() const { return n_ == 16 && !single_ && request_.quality != Quality::Highest; }
+#if DXT_COLOUR_AVX2
+    friend void FrontEndSideBySide(ColourEncoder* const encoders[], int count);
+#endif
 
 private:
     const ColourRequest& request_;
@@ -174,7 +197,16 @@ private:
     float lowT_ = 0, highT_ = 0;
     ClusterInput cluster_;
     Candidate best_;
+    // Set by FrontEndSideBySide, which has run the stages up to the
+    // cluster fits (and filled best_, proj_ and projSum_): whether the block
+    // goes on to them, and the 3-colour axis candidate's error.
+    bool frontDone_ = false;
+    bool goOn_ = false;
+    std::uint32_t threeError_ = UINT32_MAX;
 
+    void FrontEnd();
+    void BackEnd();
+    void Finish(std::uint8_t block[8]);
     void SingleColour(const std::uint8_t rgb[3], bool threeOnly);
     void Principal(Endpoints& ends);
     std::uint16_t Quantise(const float c[3]) const;
@@ -287,6 +319,32 @@ Candidate ColourEncoder::Evaluate(std::uint16_t c0, std::uint16_t c1, bool four)
     return Measure(Order(c0, c1, four));
 }
 
+// Four power steps on the covariance (upper triangle by rows) from axis:
+// squaring the matrix twice makes them out of two.  For one block in floats
+// and for eight side by side in vectors, the same operations in the same
+// order.
+template <class T>
+inline void PowerSteps(T cov[6], T axis[3])
+{
+    for (int it = 0; it < 2; ++it) {
+        const T c[6] = {cov[0] * cov[0] + cov[1] * cov[1] + cov[2] * cov[2],
+                        cov[0] * cov[1] + cov[1] * cov[3] + cov[2] * cov[4],
+                        cov[0] * cov[2] + cov[1] * cov[4] + cov[2] * cov[5],
+                        cov[1] * cov[1] + cov[3] * cov[3] + cov[4] * cov[4],
+                        cov[1] * cov[2] + cov[3] * cov[4] + cov[4] * cov[5],
+                        cov[2] * cov[2] + cov[4] * cov[4] + cov[5] * cov[5]};
+        for (int e = 0; e < 6; ++e)
+            cov[e] = c[e];
+    }
+    for (int it = 0; it < 2; ++it) {
+        const T v[3] = {cov[0] * axis[0] + cov[1] * axis[1] + cov[2] * axis[2],
+                        cov[1] * axis[0] + cov[3] * axis[1] + cov[4] * axis[2],
+                        cov[2] * axis[0] + cov[4] * axis[1] + cov[5] * axis[2]};
+        for (int ch = 0; ch < 3; ++ch)
+            axis[ch] = v[ch];
+    }
+}
+
 // Power iteration on the weighted covariance; the endpoints are the
 // extreme projections onto the principal axis.
 void ColourEncoder::Principal(Endpoints& ends)
@@ -339,24 +397,7 @@ void ColourEncoder::Principal(Endpoints& ends)
     const bool row0 = cov[0] >= cov[3] && cov[0] >= cov[5], row1 = !row0 && cov[3] >= cov[5];
     float axis[3] = {row0 ? cov[0] : row1 ? cov[1] : cov[2], row0 ? cov[1] : row1 ? cov[3] : cov[4],
                      row0 ? cov[2] : row1 ? cov[4] : cov[5]};
-    // Squaring the matrix twice makes four power steps out of two.
-    for (int it = 0; it < 2; ++it) {
-        const float c[6] = {cov[0] * cov[0] + cov[1] * cov[1] + cov[2] * cov[2],
-                            cov[0] * cov[1] + cov[1] * cov[3] + cov[2] * cov[4],
-                            cov[0] * cov[2] + cov[1] * cov[4] + cov[2] * cov[5],
-                            cov[1] * cov[1] + cov[3] * cov[3] + cov[4] * cov[4],
-                            cov[1] * cov[2] + cov[3] * cov[4] + cov[4] * cov[5],
-                            cov[2] * cov[2] + cov[4] * cov[4] + cov[5] * cov[5]};
-        for (int e = 0; e < 6; ++e)
-            cov[e] = c[e];
-    }
-    for (int it = 0; it < 2; ++it) {
-        const float v[3] = {cov[0] * axis[0] + cov[1] * axis[1] + cov[2] * axis[2],
-                            cov[1] * axis[0] + cov[3] * axis[1] + cov[4] * axis[2],
-                            cov[2] * axis[0] + cov[4] * axis[1] + cov[5] * axis[2]};
-        for (int ch = 0; ch < 3; ++ch)
-            axis[ch] = v[ch];
-    }
+    PowerSteps(cov, axis);
     float len2 = axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2];
     if (!(len2 > 0)) {
         axis[0] = axis[1] = axis[2] = 1;
@@ -398,6 +439,386 @@ void ColourEncoder::Principal(Endpoints& ends)
         ends.b[ch] = mean[ch] + lo * invLen2 * dir[ch];
     }
 }
+
+// The first stages for eight blocks at once, one block per vector lane
+// (FrontEndSideBySide below): only in the AVX2 build, where eight lanes are
+// one register.
+#if DXT_COLOUR_AVX2
+inline V8 SplatV8(float v) { return V8{} + v; }
+
+inline V8 LoadV8(const float* p)
+{
+    V8 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline I8 SplatI8(int v) { return I8{} + v; }
+
+inline V8 ToV8(I8 v) { return __builtin_convertvector(v, V8); }
+
+inline I8 LoadI8(const std::int32_t* p)
+{
+    I8 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Candidates of eight blocks, one per lane, as Candidate holds them; masks
+// are all ones where true.
+struct LaneCandidates {
+    I8 c0, c1, four, settled, indices, error;
+};
+
+// The texels of eight blocks for the colour kernel: (r, g) as a pair of
+// 16-bit values and (b, 0), per texel.
+struct LaneTexels {
+    I8 rg[16], bz[16];
+};
+
+// Order for eight blocks at once, the mode asked for lane by lane (`four`
+// a mask).  `fourRule` gets the palette rule the kernel applies (four ||
+// !dxt1).
+inline LaneCandidates OrderLanes(I8 c0, I8 c1, I8 four, bool dxt1, I8& fourRule)
+{
+    const I8 swap = four ? c0 < c1 : c0 > c1;
+    LaneCandidates c;
+    c.c0 = swap ? c1 : c0;
+    c.c1 = swap ? c0 : c1;
+    c.four = dxt1 ? four & (c.c0 != c.c1) : four;
+    c.settled = I8{};
+    fourRule = dxt1 ? c.four : SplatI8(-1);
+    return c;
+}
+
+// The colour kernel for eight blocks: each lane's error and indices are the
+// kernel's for its block (the same integer arithmetic, the lowest index on
+// ties).
+inline void EvaluateLanes(const LaneTexels& tx, LaneCandidates& c, I8 fourRule, const ColourSet& set)
+{
+    I8 e0[3], e1[3];
+    const I8 code0[3] = {(c.c0 >> 11) & 31, (c.c0 >> 5) & 63, c.c0 & 31};
+    const I8 code1[3] = {(c.c1 >> 11) & 31, (c.c1 >> 5) & 63, c.c1 & 31};
+    for (int ch = 0; ch < 3; ++ch) {
+        e0[ch] = ch == 1 ? (code0[ch] << 2) | (code0[ch] >> 4) : (code0[ch] << 3) | (code0[ch] >> 2);
+        e1[ch] = ch == 1 ? (code1[ch] << 2) | (code1[ch] >> 4) : (code1[ch] << 3) | (code1[ch] >> 2);
+    }
+    I8 entry[4][3];
+    for (int ch = 0; ch < 3; ++ch) {
+        entry[0][ch] = e0[ch];
+        entry[1][ch] = e1[ch];
+        const I8 third = ((e0[ch] + e0[ch] + e1[ch] + 1) * 0xAAAB) >> 17;
+        const I8 mid = (e0[ch] + e1[ch] + 1) >> 1;
+        entry[2][ch] = fourRule ? third : mid;
+        entry[3][ch] = ((e0[ch] + e1[ch] + e1[ch] + 1) * 0xAAAB) >> 17;
+    }
+    __m256i prg[4], pbz[4];
+    for (int e = 0; e < 4; ++e) {
+        prg[e] = (__m256i)(entry[e][0] | (entry[e][1] << 16));
+        pbz[e] = (__m256i)entry[e][2];
+    }
+    const __m256i wrg = _mm256_set1_epi32(static_cast<std::uint16_t>(set.wrg[0]) | (set.wrg[1] << 16));
+    const __m256i wb = _mm256_set1_epi32(set.wb);
+    const __m256i none = _mm256_set1_epi32(INT_MAX);
+    __m256i total = _mm256_setzero_si256(), indices = _mm256_setzero_si256();
+    for (int t = 0; t < 16; ++t) {
+        __m256i best = none, index = _mm256_setzero_si256();
+        for (int e = 0; e < 4; ++e) {
+            const __m256i d1 = _mm256_sub_epi16((__m256i)tx.rg[t], prg[e]);
+            const __m256i d2 = _mm256_sub_epi16((__m256i)tx.bz[t], pbz[e]);
+            __m256i err;
+            if (set.weighted)
+                err = _mm256_add_epi32(_mm256_madd_epi16(_mm256_mullo_epi16(d1, wrg), d1),
+                                       _mm256_madd_epi16(_mm256_mullo_epi16(d2, wb), d2));
+            else
+                err = _mm256_add_epi32(_mm256_madd_epi16(d1, d1), _mm256_madd_epi16(d2, d2));
+            if (e == 3)
+                err = _mm256_blendv_epi8(none, err, (__m256i)fourRule);
+            const __m256i less = _mm256_cmpgt_epi32(best, err);
+            best = _mm256_min_epi32(best, err);
+            index = _mm256_blendv_epi8(index, _mm256_set1_epi32(e), less);
+        }
+        total = _mm256_add_epi32(total, best);
+        indices = _mm256_or_si256(indices, _mm256_slli_epi32(index, 2 * t));
+    }
+    c.error = (I8)total;
+    c.indices = (I8)indices;
+}
+
+// FitToIndices for eight blocks: each lane takes its steps for its block in
+// the same order.  `ok` is clear where the fit has no solution.
+inline void FitLanes(const V8 x[3][16], const V8 xsum[3], const LaneCandidates& c, bool dxt1, I8& end0, I8& end1,
+                     I8& ok)
+{
+    // Weights on the first endpoint by index: 4-colour rule, then 3-colour.
+    const V8 table = {1.0f, 0.0f, 2.0f / 3.0f, 1.0f / 3.0f, 1.0f, 0.0f, 0.5f, 0.0f};
+    const I8 mode = dxt1 ? (~c.four & 4) : I8{};
+    V8 w[16];
+    for (int t = 0; t < 16; ++t)
+        w[t] = _mm256_permutevar8x32_ps(table, (__m256i)(((c.indices >> (2 * t)) & 3) + mode));
+    // FitToIndices sums four groups of four texels as vectors: texel t sits
+    // in lane t % 4 of group t / 4; then the lanes as (0 + 1) + (2 + 3).
+    auto total = [&](auto term) {
+        V8 part[4];
+        for (int k = 0; k < 4; ++k)
+            part[k] = (term(k) + term(4 + k)) + (term(8 + k) + term(12 + k));
+        return (part[0] + part[1]) + (part[2] + part[3]);
+    };
+    const V8 sumA = total([&](int t) { return w[t]; });
+    const V8 a2 = total([&](int t) { return w[t] * w[t]; });
+    V8 ax[3];
+    for (int ch = 0; ch < 3; ++ch)
+        ax[ch] = total([&](int t) { return w[t] * x[ch][t]; });
+    const V8 ab = sumA - a2, b2 = SplatV8(16.0f) - SplatV8(2.0f) * sumA + a2;
+    const V8 det = a2 * b2 - ab * ab;
+    ok = _mm256_andnot_ps(SplatV8(-0.0f), det) > SplatV8(1e-6f);
+    const V8 inv = SplatV8(1.0f) / det;
+    I8 code[2][3];
+    for (int ch = 0; ch < 3; ++ch) {
+        const V8 bx = xsum[ch] - ax[ch];
+        const V8 a = (ax[ch] * b2 - bx * ab) * inv;
+        const V8 b = (bx * a2 - ax[ch] * ab) * inv;
+        const bool six = ch == 1;
+        I8 ca[2], cb[2];
+        auto bracket = [&](V8 v, I8 out[2]) {
+            const V8 clamped = v > V8{} ? (v < SplatV8(255.0f) ? v : SplatV8(255.0f)) : V8{};
+            const V8 whole = __builtin_convertvector(__builtin_convertvector(clamped, I8), V8);
+            constexpr float kScale = 1.0f / (1 << 18);
+            const V8 numerator = whole * SplatV8(six ? 16.0f : 4.0f) + SplatV8(six ? 15.0f : 3.0f);
+            const I8 low = __builtin_convertvector(numerator * SplatV8((six ? 4033 : 7944) * kScale), I8);
+            const I8 top = SplatI8(six ? 63 : 31);
+            out[0] = low;
+            out[1] = low + 1 > top ? top : low + 1;
+            out[1] = v < V8{} ? low : out[1];
+        };
+        bracket(a, ca);
+        bracket(b, cb);
+        auto expand = [&](I8 v) { return __builtin_convertvector((v * (six ? 65 : 132)) >> 4, V8); };
+        const V8 qa[2] = {expand(ca[0]), expand(ca[1])}, qb[2] = {expand(cb[0]), expand(cb[1])};
+        V8 e[2][2];
+        for (int p2 = 0; p2 < 2; ++p2)
+            for (int q2 = 0; q2 < 2; ++q2)
+                e[p2][q2] = qa[p2] * (qa[p2] * a2 - SplatV8(2.0f) * ax[ch]) + qb[q2] * (qb[q2] * b2 - SplatV8(2.0f) * bx) +
+                            SplatV8(2.0f) * qa[p2] * qb[q2] * ab;
+        const I8 lowQ = e[0][1] < e[0][0], highQ = e[1][1] < e[1][0];
+        const V8 lowError = lowQ ? e[0][1] : e[0][0], highError = highQ ? e[1][1] : e[1][0];
+        const I8 useHigh = highError < lowError;
+        const I8 useQ = useHigh ? highQ : lowQ;
+        code[0][ch] = useHigh ? ca[1] : ca[0];
+        code[1][ch] = useQ ? cb[1] : cb[0];
+    }
+    end0 = (code[0][0] << 11) | (code[0][1] << 5) | code[0][2];
+    end1 = (code[1][0] << 11) | (code[1][1] << 5) | code[1][2];
+}
+
+// Encode's stages up to the cluster fits for up to eight blocks at once,
+// one block per vector lane: the principal axis, the axis candidates, their
+// refit, and whether the block goes on.  Each lane takes the steps the
+// per-block stages take for its block, in the same order, so the results
+// are the same to the bit; but the eight blocks' chains of dependent steps
+// run side by side rather than one after another.  Blocks that do not
+// share the work, and lanes past count, are computed on the first sharing
+// block's texels and left as they are.  Only in the AVX2 build, where eight
+// lanes are one register.
+void FrontEndSideBySide(ColourEncoder* const encoders[], int count)
+{
+    typedef V8 L;
+    constexpr int kLanes = 8;
+    int first = -1;
+    for (int l = 0; l < count && first < 0; ++l)
+        if (encoders[l]->SharesFrontEnd())
+            first = l;
+    if (first < 0)
+        return;
+    const ColourEncoder& lead = *encoders[first];
+    const ColourRequest& request = lead.request_;
+    bool use[kLanes] = {};
+    for (int l = 0; l < count; ++l) {
+        const ColourEncoder& e = *encoders[l];
+        // The batch shares the format, the level and the weights.
+        use[l] = e.SharesFrontEnd() && e.request_.dxt1 == request.dxt1 && e.request_.quality == request.quality &&
+                 e.set_.weighted == lead.set_.weighted && e.set_.wrg[0] == lead.set_.wrg[0] &&
+                 e.set_.wrg[1] == lead.set_.wrg[1] && e.set_.wb == lead.set_.wb;
+    }
+    // The texels by lane, from each block's own words.
+    alignas(32) std::int32_t words[16][kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        const std::uint8_t* rgba = encoders[l < count && use[l] ? l : first]->request_.rgba;
+        for (int t = 0; t < 16; ++t)
+            words[t][l] = static_cast<std::int32_t>(LoadU32(rgba + 4 * t));
+    }
+    L x[3][16], xsum[3] = {}, scale[3];
+    LaneTexels tx;
+    for (int t = 0; t < 16; ++t) {
+        const I8 w = LoadI8(words[t]);
+        for (int ch = 0; ch < 3; ++ch) {
+            x[ch][t] = __builtin_convertvector((w >> (8 * ch)) & 255, L);
+            // Whole numbers below 2^24: the sums are exact in any order.
+            xsum[ch] += x[ch][t];
+        }
+        tx.rg[t] = (w & 255) | ((w & 0xFF00) << 8);
+        tx.bz[t] = (w >> 16) & 255;
+    }
+    for (int ch = 0; ch < 3; ++ch)
+        scale[ch] = SplatV8(lead.scale_[ch]);
+    static const int kPair[6][2] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
+    const float invN = 1.0f / 16;
+    // Principal sums four groups of four texels as vectors, then the four
+    // lanes: texel t sits in lane t % 4 of group t / 4.
+    L cov[6];
+    for (int e = 0; e < 6; ++e) {
+        const L* a = x[kPair[e][0]];
+        const L* b = x[kPair[e][1]];
+        L part[4];
+        for (int k = 0; k < 4; ++k)
+            part[k] = (a[k] * b[k] + a[4 + k] * b[4 + k]) + (a[8 + k] * b[8 + k] + a[12 + k] * b[12 + k]);
+        const L prod = (part[0] + part[1]) + (part[2] + part[3]);
+        // Scales of one, where the block is not weighted, are exact.
+        cov[e] = (prod - xsum[kPair[e][0]] * xsum[kPair[e][1]] * invN) * scale[kPair[e][0]] * scale[kPair[e][1]];
+    }
+    const L trace = cov[0] + cov[3] + cov[5];
+    I8 bits;
+    std::memcpy(&bits, &trace, sizeof bits);
+    bits = (254 - (bits >> 23)) << 23;
+    L inv;
+    std::memcpy(&inv, &bits, sizeof inv);
+    inv = trace > L{} ? inv : SplatV8(1.0f);
+    for (int e = 0; e < 6; ++e)
+        cov[e] *= inv;
+    const I8 row0 = (cov[0] >= cov[3]) & (cov[0] >= cov[5]), row1 = ~row0 & (cov[3] >= cov[5]);
+    L axis[3] = {row0 ? cov[0] : row1 ? cov[1] : cov[2], row0 ? cov[1] : row1 ? cov[3] : cov[4],
+                 row0 ? cov[2] : row1 ? cov[4] : cov[5]};
+    PowerSteps(cov, axis);
+    L len2 = axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2];
+    const I8 flat = !(len2 > L{});
+    for (int ch = 0; ch < 3; ++ch)
+        axis[ch] = flat ? SplatV8(1.0f) : axis[ch];
+    len2 = flat ? SplatV8(3.0f) : len2;
+    L mean[3], dir[3], along[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        mean[ch] = xsum[ch] * invN;
+        dir[ch] = axis[ch] / scale[ch];
+        along[ch] = axis[ch] * scale[ch];
+    }
+    alignas(32) float proj[16][kLanes];
+    L low[16], high[16];
+    for (int t = 0; t < 16; ++t) {
+        L v = {};
+        for (int ch = 0; ch < 3; ++ch)
+            v += (x[ch][t] - mean[ch]) * along[ch];
+        low[t] = v < L{} ? v : L{};
+        high[t] = v > L{} ? v : L{};
+        std::memcpy(proj[t], &v, sizeof v);
+    }
+    // Principal's trees of a < b ? a : b (and >) over the four groups, then
+    // std::min and std::max over the four lanes (which keep the first on
+    // ties).
+    L lowV[4], highV[4];
+    for (int k = 0; k < 4; ++k) {
+        const L l0 = low[k] < low[4 + k] ? low[k] : low[4 + k], l1 = low[8 + k] < low[12 + k] ? low[8 + k] : low[12 + k];
+        lowV[k] = l0 < l1 ? l0 : l1;
+        const L h0 = high[k] > high[4 + k] ? high[k] : high[4 + k];
+        const L h1 = high[8 + k] > high[12 + k] ? high[8 + k] : high[12 + k];
+        highV[k] = h0 > h1 ? h0 : h1;
+    }
+    const L lo01 = lowV[1] < lowV[0] ? lowV[1] : lowV[0], lo23 = lowV[3] < lowV[2] ? lowV[3] : lowV[2];
+    const L lo = lo23 < lo01 ? lo23 : lo01;
+    const L hi01 = highV[0] < highV[1] ? highV[1] : highV[0], hi23 = highV[2] < highV[3] ? highV[3] : highV[2];
+    const L hi = hi01 < hi23 ? hi23 : hi01;
+    const L invLen2 = SplatV8(1.0f) / len2;
+    const Quality q = request.quality;
+    const bool dxt1 = request.dxt1;
+    // Quantise: the nearest grid codes of the rounded values, from the table.
+    auto quantise = [&](const L c[3]) {
+        I8 code[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            const L clamped = c[ch] < L{} ? L{} : (SplatV8(255.0f) < c[ch] ? SplatV8(255.0f) : c[ch]);
+            const I8 v = __builtin_convertvector(clamped + SplatV8(0.5f), I8);
+            const std::uint8_t* table = lead.tables_.nearest[ch == 1 ? 1 : 0];
+            // Four bytes from each entry, the low one its own (the tables
+            // run on past each other, and past the last entry lie the next
+            // fields).
+            code[ch] = (I8)_mm256_i32gather_epi32(reinterpret_cast<const int*>(table), (__m256i)v, 1) & 255;
+        }
+        return (code[0] << 11) | (code[1] << 5) | code[2];
+    };
+    L endA[3], endB[3];
+    for (int ch = 0; ch < 3; ++ch) {
+        endA[ch] = mean[ch] + hi * invLen2 * dir[ch];
+        endB[ch] = mean[ch] + lo * invLen2 * dir[ch];
+    }
+    const I8 a = quantise(endA), b = quantise(endB);
+    // The 4-colour candidate, then the 3-colour one where DXT1 tries it.
+    const bool tryThree = dxt1 && q != Quality::Fast;
+    const int count2 = tryThree ? 2 : 1;
+    LaneCandidates cand[2];
+    I8 rule[2];
+    for (int k = 0; k < count2; ++k) {
+        cand[k] = OrderLanes(a, b, k == 0 ? SplatI8(-1) : I8{}, dxt1, rule[k]);
+        EvaluateLanes(tx, cand[k], rule[k], lead.set_);
+    }
+    const float quiet = lead.QuietBound();
+    const L quietV = SplatV8(quiet);
+    const I8 straightToFit = (q == Quality::Normal && !dxt1) ? (ToV8(cand[0].error) >= quietV) : I8{};
+    const I8 threeFar = (q == Quality::Normal && count2 == 2)
+                            ? (ToV8(cand[1].error) > SplatV8(kThreeColourStart) * ToV8(cand[0].error))
+                            : I8{};
+    // Refine, one round, the two candidates side by side.
+    for (int k = 0; k < count2; ++k) {
+        LaneCandidates& c = cand[k];
+        I8 live = ~straightToFit;
+        if (k == 1)
+            live &= ~threeFar;
+        const I8 tried = live;
+        I8 end0, end1, ok;
+        FitLanes(x, xsum, c, dxt1, end0, end1, ok);
+        live &= (c.error != 0) & ok;
+        live &= ~(((end0 == c.c0) & (end1 == c.c1)) | ((end0 == c.c1) & (end1 == c.c0)));
+        c.settled |= tried & ~live;
+        I8 nextRule;
+        LaneCandidates next = OrderLanes(end0, end1, c.four, dxt1, nextRule);
+        EvaluateLanes(tx, next, nextRule, lead.set_);
+        const I8 tried2 = live;
+        live &= next.error < c.error;
+        c.c0 = live ? next.c0 : c.c0;
+        c.c1 = live ? next.c1 : c.c1;
+        c.four = live ? next.four : c.four;
+        c.indices = live ? next.indices : c.indices;
+        c.error = live ? next.error : c.error;
+        c.settled = live ? I8{} : c.settled | tried2;
+    }
+    // Offer each in turn: the first of equal errors stays.
+    LaneCandidates best = cand[0];
+    if (count2 == 2) {
+        const I8 better = cand[1].error < best.error;
+        best.c0 = better ? cand[1].c0 : best.c0;
+        best.c1 = better ? cand[1].c1 : best.c1;
+        best.four = better ? cand[1].four : best.four;
+        best.settled = better ? cand[1].settled : best.settled;
+        best.indices = better ? cand[1].indices : best.indices;
+        best.error = better ? cand[1].error : best.error;
+    }
+    const I8 quietBlock = q == Quality::Normal ? ToV8(best.error) < quietV : I8{};
+    const I8 goOn = (q != Quality::Fast ? SplatI8(-1) : I8{}) & (best.error != 0) & ~quietBlock;
+    for (int l = 0; l < count; ++l) {
+        if (!use[l])
+            continue;
+        ColourEncoder& e = *encoders[l];
+        e.best_.c0 = static_cast<std::uint16_t>(best.c0[l]);
+        e.best_.c1 = static_cast<std::uint16_t>(best.c1[l]);
+        e.best_.four = best.four[l] != 0;
+        e.best_.settled = best.settled[l] != 0;
+        e.best_.indices = static_cast<std::uint32_t>(best.indices[l]);
+        e.best_.error = static_cast<std::uint32_t>(best.error[l]);
+        e.threeError_ = tryThree ? static_cast<std::uint32_t>(cand[1].error[l]) : UINT32_MAX;
+        e.goOn_ = goOn[l] != 0;
+        e.frontDone_ = true;
+        if (e.goOn_)
+            for (int t = 0; t < 16; ++t)
+                e.proj_[t] = e.projSum_[t] = proj[t][l];
+    }
+}
+#endif
 
 // Each texel's weight on the first endpoint for 4 texels at a time, by the
 // byte of indices that covers them: [mode][byte] (mode 0: 4 colours, 1: 3).
@@ -805,83 +1226,107 @@ void ColourEncoder::SingleColour(const std::uint8_t rgb[3], bool threeOnly)
 void ColourEncoder::Encode(std::uint8_t block[8])
 {
     const bool threeOnly = request_.dxt1 && request_.transparent != 0;
-    if (n_ > 0) {
-        if (single_) {
-            const std::uint8_t* rgb = request_.rgba + 4 * first_;
-            SingleColour(rgb, threeOnly);
-        } else {
-            Endpoints ends;
-            Principal(ends);
-            const Quality q = request_.quality;
-            // Normal leaves the heavy lifting to the cluster fit.
-            const int rounds = q == Quality::Highest ? 4 : 1;
-            const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
-            // The 4-colour candidate first, then the 3-colour one: the
-            // earlier wins ties.  Both from the same endpoints on the grid.
-            const std::uint16_t a = Quantise(ends.a), b = Quantise(ends.b);
-            Candidate axis[2];
-            int count = 0;
-            if (!threeOnly)
-                axis[count++] = Evaluate(a, b, true);
-            if (tryThree)
-                axis[count++] = Evaluate(a, b, false);
-            // Normal skips the cluster fit for blocks the refit already holds
-            // to within the grid's rounding noise: it finds little there.
-            const float quiet = kQuietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
-            // A 4-colour-only block (DXT3, DXT5) that the axis misses by more
-            // than that goes straight to the cluster fit, which refits its own
-            // result and nearly always beats the axis's refit: the colour
-            // blocks take about a seventh less time, for 0.004 dB.  DXT1
-            // refits both axis candidates side by side, as the 3-colour refit
-            // decides whether the 3-colour fit runs, and the 4-colour one
-            // beside it costs little.  These blocks get a refit of no rounds
-            // rather than a branch around the call: with the branch, GCC laid
-            // out DXT1's path 4 % slower.
-            const bool straightToFit =
-                q == Quality::Normal && !request_.dxt1 && static_cast<float>(axis[0].error) >= quiet;
-            // Normal leaves DXT1's 3-colour candidate as it is where it
-            // starts kThreeColourStart times the 4-colour one's error or more:
-            // from there its refit seldom comes near enough to matter.
-            const float fourStart = static_cast<float>(axis[0].error);
-            const bool threeFar = q == Quality::Normal && count == 2 &&
-                                  static_cast<float>(axis[1].error) > kThreeColourStart * fourStart;
-            Refine(axis, threeFar ? 1 : count, straightToFit ? 0 : rounds);
-            for (int k = 0; k < count; ++k)
-                Offer(axis[k]);
-            const std::uint32_t threeError = tryThree ? axis[count - 1].error : UINT32_MAX;
-            const bool quietBlock = q == Quality::Normal && static_cast<float>(best_.error) < quiet;
-            if (q != Quality::Fast && best_.error != 0 && !quietBlock) {
-                SortAlongAxis();
-                // The cluster fit already rounds its endpoints to the grid;
-                // one refit to the indices it produces is all that pays.
-                // Highest also takes Normal's fits: its own search ranks
-                // every split by the rounded fit's score, and that ranking
-                // now and then misses the split whose decoded block Normal's
-                // finds best.  So no block comes out worse than Normal's.
-                const bool alsoNormal = q == Quality::Highest;
-                if (!threeOnly) {
-                    Offer(Refine(ClusterFit(true, q), 1));
-                    if (alsoNormal)
-                        Offer(Refine(ClusterFit(true, Quality::Normal), 1));
-                }
-                const bool threeClose =
-                    static_cast<float>(threeError) < kThreeColourReach * static_cast<float>(best_.error);
-                if (tryThree && best_.error != 0 && (threeOnly || q == Quality::Highest || threeClose)) {
-                    Offer(Refine(ClusterFit(false, q), 1));
-                    if (alsoNormal)
-                        Offer(Refine(ClusterFit(false, Quality::Normal), 1));
-                }
-            }
-            if (q == Quality::Highest)
-                best_ = Perturb(best_, 8);
-        }
-    } else {
+    if (n_ == 0) {
         // No texel counts: endpoints 0, no error.
         best_ = Candidate{};
         best_.four = !threeOnly;
         best_.error = 0;
+    } else if (single_) {
+        const std::uint8_t* rgb = request_.rgba + 4 * first_;
+        SingleColour(rgb, threeOnly);
+    } else {
+        if (!frontDone_)
+            FrontEnd();
+        BackEnd();
     }
+    Finish(block);
+}
 
+// The principal axis, the axis candidates and their refit; then whether
+// the block goes on to the cluster fits.
+void ColourEncoder::FrontEnd()
+{
+    const Quality q = request_.quality;
+    const bool threeOnly = request_.dxt1 && request_.transparent != 0;
+    Endpoints ends;
+    Principal(ends);
+    // Normal leaves the heavy lifting to the cluster fit.
+    const int rounds = q == Quality::Highest ? 4 : 1;
+    const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
+    // The 4-colour candidate first, then the 3-colour one: the
+    // earlier wins ties.  Both from the same endpoints on the grid.
+    const std::uint16_t a = Quantise(ends.a), b = Quantise(ends.b);
+    Candidate axis[2];
+    int count = 0;
+    if (!threeOnly)
+        axis[count++] = Evaluate(a, b, true);
+    if (tryThree)
+        axis[count++] = Evaluate(a, b, false);
+    // Normal skips the cluster fit for blocks the refit already holds
+    // to within the grid's rounding noise: it finds little there.
+    const float quiet = QuietBound();
+    // A 4-colour-only block (DXT3, DXT5) that the axis misses by more
+    // than that goes straight to the cluster fit, which refits its own
+    // result and nearly always beats the axis's refit: the colour
+    // blocks take about a seventh less time, for 0.004 dB.  DXT1
+    // refits both axis candidates side by side, as the 3-colour refit
+    // decides whether the 3-colour fit runs, and the 4-colour one
+    // beside it costs little.  These blocks get a refit of no rounds
+    // rather than a branch around the call: with the branch, GCC laid
+    // out DXT1's path 4 % slower.
+    const bool straightToFit =
+        q == Quality::Normal && !request_.dxt1 && static_cast<float>(axis[0].error) >= quiet;
+    // Normal leaves DXT1's 3-colour candidate as it is where it
+    // starts kThreeColourStart times the 4-colour one's error or more:
+    // from there its refit seldom comes near enough to matter.
+    const float fourStart = static_cast<float>(axis[0].error);
+    const bool threeFar = q == Quality::Normal && count == 2 &&
+                          static_cast<float>(axis[1].error) > kThreeColourStart * fourStart;
+    Refine(axis, threeFar ? 1 : count, straightToFit ? 0 : rounds);
+    for (int k = 0; k < count; ++k)
+        Offer(axis[k]);
+    const std::uint32_t threeError = tryThree ? axis[count - 1].error : UINT32_MAX;
+    const bool quietBlock = q == Quality::Normal && static_cast<float>(best_.error) < quiet;
+    goOn_ = q != Quality::Fast && best_.error != 0 && !quietBlock;
+    threeError_ = threeError;
+    frontDone_ = true;
+}
+
+// The cluster fits where the block goes on, and Highest's nudges.
+void ColourEncoder::BackEnd()
+{
+    const Quality q = request_.quality;
+    const bool threeOnly = request_.dxt1 && request_.transparent != 0;
+    const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
+    const std::uint32_t threeError = threeError_;
+    if (goOn_) {
+        SortAlongAxis();
+        // The cluster fit already rounds its endpoints to the grid;
+        // one refit to the indices it produces is all that pays.
+        // Highest also takes Normal's fits: its own search ranks
+        // every split by the rounded fit's score, and that ranking
+        // now and then misses the split whose decoded block Normal's
+        // finds best.  So no block comes out worse than Normal's.
+        const bool alsoNormal = q == Quality::Highest;
+        if (!threeOnly) {
+            Offer(Refine(ClusterFit(true, q), 1));
+            if (alsoNormal)
+                Offer(Refine(ClusterFit(true, Quality::Normal), 1));
+        }
+        const bool threeClose =
+            static_cast<float>(threeError) < kThreeColourReach * static_cast<float>(best_.error);
+        if (tryThree && best_.error != 0 && (threeOnly || q == Quality::Highest || threeClose)) {
+            Offer(Refine(ClusterFit(false, q), 1));
+            if (alsoNormal)
+                Offer(Refine(ClusterFit(false, Quality::Normal), 1));
+        }
+    }
+    if (q == Quality::Highest)
+        best_ = Perturb(best_, 8);
+}
+
+void ColourEncoder::Finish(std::uint8_t block[8])
+{
     // Transparent texels of DXT1 take index 3, other texels that do not
     // count index 0.
     const unsigned transparent = request_.dxt1 ? request_.transparent : 0u;
@@ -898,6 +1343,36 @@ void DXT_COLOUR_ENTRY(const ColourRequest& request, std::uint8_t block[8])
 {
     ColourEncoder encoder(request);
     encoder.Encode(block);
+}
+
+void DXT_COLOUR_FRONT_ENTRY(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[], bool ran[])
+{
+    alignas(ColourEncoder) unsigned char storage[kColourBatch][sizeof(ColourEncoder)];
+    ColourEncoder* encoders[kColourBatch] = {};
+    for (int l = 0; l < count; ++l)
+        encoders[l] = new (storage[l]) ColourEncoder(requests[l]);
+#if DXT_COLOUR_AVX2
+    if (together)
+        FrontEndSideBySide(encoders, count);
+#else
+    (void)together;
+#endif
+    for (int l = 0; l < count; ++l)
+        ran[l] = encoders[l]->Report(out[l]);
+}
+
+void DXT_COLOUR_BATCH_ENTRY(const ColourRequest* requests, int count, std::uint8_t* const blocks[])
+{
+    // Constructed in place: the encoder has no default state to start from.
+    alignas(ColourEncoder) unsigned char storage[kColourBatch][sizeof(ColourEncoder)];
+    ColourEncoder* encoders[kColourBatch] = {};
+    for (int l = 0; l < count; ++l)
+        encoders[l] = new (storage[l]) ColourEncoder(requests[l]);
+#if DXT_COLOUR_AVX2
+    FrontEndSideBySide(encoders, count);
+#endif
+    for (int l = 0; l < count; ++l)
+        encoders[l]->Encode(blocks[l]);
 }
 
 } // namespace dxt::detail

@@ -35,44 +35,65 @@ std::uint16_t AlphaHighBits(const std::uint8_t rgba[64])
 #endif
 }
 
-} // namespace
-
-void EncodeBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block, const EncodeOptions& options)
+// Writes the alpha part of a block and returns the request for its colour
+// part, which goes at block + ColourOffset(format).  DXT2 and DXT4 colour is
+// premultiplied into `premultiplied`, which the request then points to.
+ColourRequest PrepareBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block,
+                           const EncodeOptions& options, std::uint8_t premultiplied[64])
 {
     const std::uint16_t valid = options.validMask;
     ColourRequest request{rgba, valid, 0, false, options.quality, options.weights};
-    switch (format) {
-    case D3DFMT_DXT1: {
+    if (format == D3DFMT_DXT1) {
         const std::uint16_t transparent = static_cast<std::uint16_t>(valid & ~AlphaHighBits(rgba));
         request.active = static_cast<std::uint16_t>(valid & ~transparent);
         request.transparent = transparent;
         request.dxt1 = true;
-        EncodeColour(request, block);
-        return;
+        return request;
     }
-    case D3DFMT_DXT2:
-    case D3DFMT_DXT3:
-    case D3DFMT_DXT4:
-    case D3DFMT_DXT5: {
-        std::uint8_t premultiplied[64];
-        if (format == D3DFMT_DXT2 || format == D3DFMT_DXT4) {
-            for (int i = 0; i < 16; ++i) {
-                const std::uint8_t* p = rgba + 4 * i;
-                for (int ch = 0; ch < 3; ++ch)
-                    premultiplied[4 * i + ch] = static_cast<std::uint8_t>(Premultiply(p[ch], p[3]));
-                premultiplied[4 * i + 3] = p[3];
-            }
-            request.rgba = premultiplied;
+    if (format == D3DFMT_DXT2 || format == D3DFMT_DXT4) {
+        for (int i = 0; i < 16; ++i) {
+            const std::uint8_t* p = rgba + 4 * i;
+            for (int ch = 0; ch < 3; ++ch)
+                premultiplied[4 * i + ch] = static_cast<std::uint8_t>(Premultiply(p[ch], p[3]));
+            premultiplied[4 * i + 3] = p[3];
         }
-        if (format == D3DFMT_DXT2 || format == D3DFMT_DXT3)
-            EncodeAlphaExplicit(rgba, valid, block);
-        else
-            EncodeAlphaInterpolated(rgba, valid, options.quality, block);
-        EncodeColour(request, block + 8);
-        return;
+        request.rgba = premultiplied;
     }
-    default:
+    if (format == D3DFMT_DXT2 || format == D3DFMT_DXT3)
+        EncodeAlphaExplicit(rgba, valid, block);
+    else
+        EncodeAlphaInterpolated(rgba, valid, options.quality, block);
+    return request;
+}
+
+// The colour part follows the alpha part.
+unsigned ColourOffset(D3DFORMAT format) { return format == D3DFMT_DXT1 ? 0 : 8; }
+
+} // namespace
+
+void EncodeBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block, const EncodeOptions& options)
+{
+    if (BlockBytes(format) == 0)
         return;
+    std::uint8_t premultiplied[64];
+    EncodeColour(PrepareBlock(format, rgba, block, options, premultiplied), block + ColourOffset(format));
+}
+
+void EncodeBlocks(D3DFORMAT format, int count, const std::uint8_t* const rgba[], std::uint8_t* const blocks[],
+                  const EncodeOptions& options)
+{
+    if (BlockBytes(format) == 0)
+        return;
+    for (int first = 0; first < count; first += kColourBatch) {
+        const int n = std::min(count - first, kColourBatch);
+        std::uint8_t premultiplied[kColourBatch][64];
+        ColourRequest requests[kColourBatch];
+        std::uint8_t* colour[kColourBatch];
+        for (int k = 0; k < n; ++k) {
+            requests[k] = PrepareBlock(format, rgba[first + k], blocks[first + k], options, premultiplied[k]);
+            colour[k] = blocks[first + k] + ColourOffset(format);
+        }
+        EncodeColours(requests, n, colour);
     }
 }
 
@@ -103,29 +124,37 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
     const unsigned bytes = BlockBytes(format);
     if (bytes == 0)
         return;
-    EncodeOptions local = options;
-    std::uint8_t texels[64];
+    // Whole blocks go in runs along the row, so that they share work.
+    std::uint8_t texels[kColourBatch][64];
+    const std::uint8_t* run[kColourBatch];
+    std::uint8_t* out[kColourBatch];
+    for (int k = 0; k < kColourBatch; ++k)
+        run[k] = texels[k];
     for (std::uint32_t by = 0; by < (height + 3) / 4; ++by) {
         std::uint8_t* row = blocks + static_cast<std::size_t>(by) * blockPitch;
         const std::uint32_t h = std::min<std::uint32_t>(4, height - 4 * by);
-        for (std::uint32_t bx = 0; bx < (width + 3) / 4; ++bx) {
-            const std::uint32_t w = std::min<std::uint32_t>(4, width - 4 * bx);
-            const std::uint8_t* source = rgba + static_cast<std::size_t>(4 * by) * pitch + 16 * std::size_t{bx};
-            std::uint16_t mask = 0xFFFF;
-            if (w == 4 && h == 4) {
-                // Whole blocks, nearly all of them: four copies of a known size.
+        const std::uint8_t* source = rgba + static_cast<std::size_t>(4 * by) * pitch;
+        const std::uint32_t columns = (width + 3) / 4, whole = h == 4 ? width / 4 : 0;
+        for (std::uint32_t bx = 0; bx < whole; bx += kColourBatch) {
+            const int n = static_cast<int>(std::min<std::uint32_t>(kColourBatch, whole - bx));
+            for (int k = 0; k < n; ++k) {
                 for (std::uint32_t y = 0; y < 4; ++y)
-                    std::memcpy(texels + 16 * y, source + y * pitch, 16);
-            } else {
-                std::memset(texels, 0, sizeof texels);
-                mask = 0;
-                for (std::uint32_t y = 0; y < h; ++y) {
-                    std::memcpy(texels + 16 * y, source + y * pitch, 4 * w);
-                    mask = static_cast<std::uint16_t>(mask | (((1u << w) - 1) << (4 * y)));
-                }
+                    std::memcpy(texels[k] + 16 * y, source + y * pitch + 16 * std::size_t{bx + k}, 16);
+                out[k] = row + static_cast<std::size_t>(bx + k) * bytes;
             }
-            local.validMask = mask;
-            EncodeBlock(format, texels, row + static_cast<std::size_t>(bx) * bytes, local);
+            EncodeBlocks(format, n, run, out, options);
+        }
+        // Blocks on the right and bottom edges, from the texels they have.
+        for (std::uint32_t bx = whole; bx < columns; ++bx) {
+            const std::uint32_t w = std::min<std::uint32_t>(4, width - 4 * bx);
+            EncodeOptions local = options;
+            local.validMask = 0;
+            std::memset(texels[0], 0, sizeof texels[0]);
+            for (std::uint32_t y = 0; y < h; ++y) {
+                std::memcpy(texels[0] + 16 * y, source + y * pitch + 16 * std::size_t{bx}, 4 * w);
+                local.validMask = static_cast<std::uint16_t>(local.validMask | (((1u << w) - 1) << (4 * y)));
+            }
+            EncodeBlock(format, texels[0], row + static_cast<std::size_t>(bx) * bytes, local);
         }
     }
 }

@@ -202,6 +202,25 @@ struct ColourRequest {
 // Writes the 8-byte colour block.
 void EncodeColour(const ColourRequest& request, std::uint8_t block[8]);
 
+// Writes the colour blocks of up to kColourBatch requests, the same bytes
+// as EncodeColour gives each; whole blocks share part of the work.
+constexpr int kColourBatch = 8;
+void EncodeColours(const ColourRequest* requests, int count, std::uint8_t* const blocks[]);
+
+// Where the colour encoder stands after its axis candidates and their
+// refit: the best candidate so far, the 3-colour candidate's error, and
+// whether the block goes on to the cluster fits.  For tests that blocks
+// run side by side come to the same as blocks run alone.
+struct ColourFrontEnd {
+    std::uint16_t c0, c1;
+    bool four, settled, goOn;
+    std::uint32_t indices, error, threeError;
+};
+// Runs those stages for up to kColourBatch blocks, side by side where the
+// active path does so (`together`) or one at a time.  ran[k] is false
+// where block k has none of them (no texel counts, or one colour).
+void ColourFrontEnds(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[], bool ran[]);
+
 // Writes the 8-byte interpolated alpha block for the texels in `valid`.
 void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
                              std::uint8_t block[8]);

@@ -197,24 +197,40 @@ void DestRows::EncodeBand()
     const UINT rows = std::min(endBlockRow_, firstRow + bandBlockRows_) - firstRow;
     const std::size_t count = std::size_t(rows) * blockColumns_;
     ParallelFor(count, kBlocksPerTask, [&](std::size_t begin, std::size_t end) {
-        std::uint8_t texels[64];
+        // Whole blocks are encoded eight at a time, which shares part of the
+        // work; blocks on the right and bottom edges miss texels and go one
+        // by one.
+        constexpr int kRun = 8;
+        std::uint8_t texels[kRun][64];
+        const std::uint8_t* run[kRun];
+        std::uint8_t* out[kRun];
+        int queued = 0;
+        for (int k = 0; k < kRun; ++k)
+            run[k] = texels[k];
         for (std::size_t i = begin; i < end; ++i) {
             const UINT r = static_cast<UINT>(i / blockColumns_), c = static_cast<UINT>(i % blockColumns_);
+            std::uint8_t* block = surface_.Row(firstRow + r) + std::size_t(firstBlockColumn_ + c) * blockBytes;
+            std::uint8_t* at = texels[queued];
             for (UINT y = 0; y < 4; ++y)
-                std::memcpy(texels + 16 * y, &bandBuffer_[(r * 4 + y) * bandPitch + std::size_t(c) * 16], 16);
-            dxt::EncodeOptions options;
+                std::memcpy(at + 16 * y, &bandBuffer_[(r * 4 + y) * bandPitch + std::size_t(c) * 16], 16);
             const UINT x0 = (firstBlockColumn_ + c) * 4, y0 = (firstRow + r) * 4;
-            // Only blocks on the right and bottom edges miss texels.
-            if (x0 + 4 > d.Width || y0 + 4 > d.Height) {
-                options.validMask = 0;
-                for (UINT y = 0; y < 4; ++y)
-                    for (UINT x = 0; x < 4; ++x)
-                        if (x0 + x < d.Width && y0 + y < d.Height)
-                            options.validMask |= static_cast<std::uint16_t>(1u << (y * 4 + x));
+            if (x0 + 4 <= d.Width && y0 + 4 <= d.Height) {
+                out[queued++] = block;
+                if (queued == kRun) {
+                    dxt::EncodeBlocks(format, queued, run, out);
+                    queued = 0;
+                }
+                continue;
             }
-            dxt::EncodeBlock(format, texels, surface_.Row(firstRow + r) + std::size_t(firstBlockColumn_ + c) * blockBytes,
-                             options);
+            dxt::EncodeOptions options;
+            options.validMask = 0;
+            for (UINT y = 0; y < 4; ++y)
+                for (UINT x = 0; x < 4; ++x)
+                    if (x0 + x < d.Width && y0 + y < d.Height)
+                        options.validMask |= static_cast<std::uint16_t>(1u << (y * 4 + x));
+            dxt::EncodeBlock(format, at, block, options);
         }
+        dxt::EncodeBlocks(format, queued, run, out);
     });
 }
 
