@@ -144,6 +144,8 @@ constexpr float kThreeColourReach = 1.2f;
 // at 1.2: 7 % for 0.0012 dB).
 constexpr float kThreeColourStart = 1.5f;
 
+struct LaneBatch;
+
 class ColourEncoder {
 public:
     explicit ColourEncoder(const ColourRequest& request);
@@ -168,8 +170,16 @@ public:
     // first stages FrontEndSideBySide can run.
     bool SharesFrontEnd() const { return n_ == 16 && !single_ && request_.quality != Quality::Highest; }
 #if DXT_COLOUR_AVX2
-    friend void FrontEndSideBySide(ColourEncoder* const encoders[], int count);
+    friend bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& batch);
+    friend void FitFourSideBySide(ColourEncoder* const encoders[], const LaneBatch& batch);
 #endif
+    // After FitFourSideBySide: the rest of Encode.
+    void FinishAfterFour(std::uint8_t block[8])
+    {
+        BackEndThree();
+        Finish(block);
+    }
+    bool FourDone() const { return fourDone_; }
 
 private:
     const ColourRequest& request_;
@@ -201,11 +211,13 @@ private:
     // cluster fits (and filled best_, proj_ and projSum_): whether the block
     // goes on to them, and the 3-colour axis candidate's error.
     bool frontDone_ = false;
+    bool fourDone_ = false;  // and FitFourSideBySide its 4-colour fit
     bool goOn_ = false;
     std::uint32_t threeError_ = UINT32_MAX;
 
     void FrontEnd();
     void BackEnd();
+    void BackEndThree();
     void Finish(std::uint8_t block[8]);
     void SingleColour(const std::uint8_t rgb[3], bool threeOnly);
     void Principal(Endpoints& ends);
@@ -218,6 +230,10 @@ private:
     Candidate Refine(Candidate c, int rounds) const;
     void SortAlongAxis();
     Candidate Perturb(Candidate c, int passes) const;
+    // What the cluster fit found: no split, the endpoints the block has
+    // (c is best_), or new ones (c ordered, not yet measured).
+    enum class FitFound : std::uint8_t { None, Known, New };
+    FitFound ClusterFitCandidate(bool four, Quality search, Candidate& c) const;
     Candidate ClusterFit(bool four, Quality search) const;
     ClusterResult SearchAroundRoughBest(bool four, const int start[3]) const;
     void StartSplit(bool four, int split[3]) const;
@@ -468,6 +484,19 @@ inline I8 LoadI8(const std::int32_t* p)
 // are all ones where true.
 struct LaneCandidates {
     I8 c0, c1, four, settled, indices, error;
+
+    // Lane l's candidate.
+    Candidate Lane(int l) const
+    {
+        Candidate c;
+        c.c0 = static_cast<std::uint16_t>(c0[l]);
+        c.c1 = static_cast<std::uint16_t>(c1[l]);
+        c.four = four[l] != 0;
+        c.settled = settled[l] != 0;
+        c.indices = static_cast<std::uint32_t>(indices[l]);
+        c.error = static_cast<std::uint32_t>(error[l]);
+        return c;
+    }
 };
 
 // The texels of eight blocks for the colour kernel: (r, g) as a pair of
@@ -611,6 +640,39 @@ inline void FitLanes(const V8 x[3][16], const V8 xsum[3], const LaneCandidates& 
     end1 = (code[1][0] << 11) | (code[1][1] << 5) | code[1][2];
 }
 
+// Eight blocks' texels by lane, and which blocks share the lanes' work.
+struct LaneBatch {
+    int count = 0, first = -1;
+    bool use[8] = {};
+    bool dxt1 = false;
+    Quality quality = Quality::Normal;
+    const ColourSet* set = nullptr;  // the first sharing block's: the weights
+    LaneTexels tx;
+    V8 x[3][16], xsum[3];
+};
+
+// One round of Refine for eight blocks' candidates, where `live`.
+inline void RefineLanes(const LaneBatch& b, LaneCandidates& c, I8 live)
+{
+    const I8 tried = live;
+    I8 end0, end1, ok;
+    FitLanes(b.x, b.xsum, c, b.dxt1, end0, end1, ok);
+    live &= (c.error != 0) & ok;
+    live &= ~(((end0 == c.c0) & (end1 == c.c1)) | ((end0 == c.c1) & (end1 == c.c0)));
+    c.settled |= tried & ~live;
+    I8 nextRule;
+    LaneCandidates next = OrderLanes(end0, end1, c.four, b.dxt1, nextRule);
+    EvaluateLanes(b.tx, next, nextRule, *b.set);
+    const I8 tried2 = live;
+    live &= next.error < c.error;
+    c.c0 = live ? next.c0 : c.c0;
+    c.c1 = live ? next.c1 : c.c1;
+    c.four = live ? next.four : c.four;
+    c.indices = live ? next.indices : c.indices;
+    c.error = live ? next.error : c.error;
+    c.settled = live ? I8{} : c.settled | tried2;
+}
+
 // Encode's stages up to the cluster fits for up to eight blocks at once,
 // one block per vector lane: the principal axis, the axis candidates, their
 // refit, and whether the block goes on.  Each lane takes the steps the
@@ -620,7 +682,7 @@ inline void FitLanes(const V8 x[3][16], const V8 xsum[3], const LaneCandidates& 
 // share the work, and lanes past count, are computed on the first sharing
 // block's texels and left as they are.  Only in the AVX2 build, where eight
 // lanes are one register.
-void FrontEndSideBySide(ColourEncoder* const encoders[], int count)
+bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& batch)
 {
     typedef V8 L;
     constexpr int kLanes = 8;
@@ -629,10 +691,15 @@ void FrontEndSideBySide(ColourEncoder* const encoders[], int count)
         if (encoders[l]->SharesFrontEnd())
             first = l;
     if (first < 0)
-        return;
+        return false;
     const ColourEncoder& lead = *encoders[first];
     const ColourRequest& request = lead.request_;
-    bool use[kLanes] = {};
+    batch.count = count;
+    batch.first = first;
+    batch.dxt1 = request.dxt1;
+    batch.quality = request.quality;
+    batch.set = &lead.set_;
+    bool* use = batch.use;
     for (int l = 0; l < count; ++l) {
         const ColourEncoder& e = *encoders[l];
         // The batch shares the format, the level and the weights.
@@ -647,8 +714,12 @@ void FrontEndSideBySide(ColourEncoder* const encoders[], int count)
         for (int t = 0; t < 16; ++t)
             words[t][l] = static_cast<std::int32_t>(LoadU32(rgba + 4 * t));
     }
-    L x[3][16], xsum[3] = {}, scale[3];
-    LaneTexels tx;
+    L(&x)[3][16] = batch.x;
+    L(&xsum)[3] = batch.xsum;
+    L scale[3];
+    LaneTexels& tx = batch.tx;
+    for (int ch = 0; ch < 3; ++ch)
+        xsum[ch] = L{};
     for (int t = 0; t < 16; ++t) {
         const I8 w = LoadI8(words[t]);
         for (int ch = 0; ch < 3; ++ch) {
@@ -764,29 +835,9 @@ void FrontEndSideBySide(ColourEncoder* const encoders[], int count)
                             ? (ToV8(cand[1].error) > SplatV8(kThreeColourStart) * ToV8(cand[0].error))
                             : I8{};
     // Refine, one round, the two candidates side by side.
-    for (int k = 0; k < count2; ++k) {
-        LaneCandidates& c = cand[k];
-        I8 live = ~straightToFit;
-        if (k == 1)
-            live &= ~threeFar;
-        const I8 tried = live;
-        I8 end0, end1, ok;
-        FitLanes(x, xsum, c, dxt1, end0, end1, ok);
-        live &= (c.error != 0) & ok;
-        live &= ~(((end0 == c.c0) & (end1 == c.c1)) | ((end0 == c.c1) & (end1 == c.c0)));
-        c.settled |= tried & ~live;
-        I8 nextRule;
-        LaneCandidates next = OrderLanes(end0, end1, c.four, dxt1, nextRule);
-        EvaluateLanes(tx, next, nextRule, lead.set_);
-        const I8 tried2 = live;
-        live &= next.error < c.error;
-        c.c0 = live ? next.c0 : c.c0;
-        c.c1 = live ? next.c1 : c.c1;
-        c.four = live ? next.four : c.four;
-        c.indices = live ? next.indices : c.indices;
-        c.error = live ? next.error : c.error;
-        c.settled = live ? I8{} : c.settled | tried2;
-    }
+    RefineLanes(batch, cand[0], ~straightToFit);
+    if (count2 == 2)
+        RefineLanes(batch, cand[1], ~straightToFit & ~threeFar);
     // Offer each in turn: the first of equal errors stays.
     LaneCandidates best = cand[0];
     if (count2 == 2) {
@@ -804,18 +855,62 @@ void FrontEndSideBySide(ColourEncoder* const encoders[], int count)
         if (!use[l])
             continue;
         ColourEncoder& e = *encoders[l];
-        e.best_.c0 = static_cast<std::uint16_t>(best.c0[l]);
-        e.best_.c1 = static_cast<std::uint16_t>(best.c1[l]);
-        e.best_.four = best.four[l] != 0;
-        e.best_.settled = best.settled[l] != 0;
-        e.best_.indices = static_cast<std::uint32_t>(best.indices[l]);
-        e.best_.error = static_cast<std::uint32_t>(best.error[l]);
+        e.best_ = best.Lane(l);
         e.threeError_ = tryThree ? static_cast<std::uint32_t>(cand[1].error[l]) : UINT32_MAX;
         e.goOn_ = goOn[l] != 0;
         e.frontDone_ = true;
         if (e.goOn_)
             for (int t = 0; t < 16; ++t)
                 e.proj_[t] = e.projSum_[t] = proj[t][l];
+    }
+    return true;
+}
+
+// The 4-colour cluster fit of the blocks that go on, after the front end
+// side by side: each block's search on its own, then the measure of what
+// it found, its refit and the offer of the result eight at a time, each
+// lane as Encode would for its block.
+void FitFourSideBySide(ColourEncoder* const encoders[], const LaneBatch& batch)
+{
+    constexpr int kLanes = 8;
+    alignas(32) std::int32_t field[6][kLanes] = {};  // c0, c1, four, settled, indices, error
+    alignas(32) std::int32_t state[2][kLanes] = {};  // found, new (all ones where true)
+    bool any = false;
+    for (int l = 0; l < batch.count; ++l) {
+        ColourEncoder& e = *encoders[l];
+        if (!batch.use[l] || !e.goOn_)
+            continue;
+        e.SortAlongAxis();
+        Candidate c;
+        const ColourEncoder::FitFound found = e.ClusterFitCandidate(true, batch.quality, c);
+        e.fourDone_ = true;
+        if (found == ColourEncoder::FitFound::None)
+            continue;
+        any = true;
+        field[0][l] = c.c0;
+        field[1][l] = c.c1;
+        field[2][l] = c.four ? -1 : 0;
+        field[3][l] = c.settled ? -1 : 0;
+        field[4][l] = static_cast<std::int32_t>(c.indices);
+        field[5][l] = static_cast<std::int32_t>(c.error);
+        state[0][l] = -1;
+        state[1][l] = found == ColourEncoder::FitFound::New ? -1 : 0;
+    }
+    if (!any)
+        return;
+    LaneCandidates c = {LoadI8(field[0]), LoadI8(field[1]), LoadI8(field[2]),
+                        LoadI8(field[3]), LoadI8(field[4]), LoadI8(field[5])};
+    const I8 found = LoadI8(state[0]), fresh = LoadI8(state[1]);
+    // Measure what is new.
+    LaneCandidates measured = c;
+    EvaluateLanes(batch.tx, measured, batch.dxt1 ? c.four : SplatI8(-1), *batch.set);
+    c.indices = fresh ? measured.indices : c.indices;
+    c.error = fresh ? measured.error : c.error;
+    RefineLanes(batch, c, found & ~c.settled);
+    for (int l = 0; l < batch.count; ++l) {
+        ColourEncoder& e = *encoders[l];
+        if (found[l])
+            e.Offer(c.Lane(l));
     }
 }
 #endif
@@ -1150,7 +1245,7 @@ ClusterResult ColourEncoder::SearchAroundRoughBest(bool four, const int start[3]
 // rounded endpoints of the roughly best split of each last boundary: the
 // rounded winner is usually among those, and often not the rough winner
 // itself.  Other blocks take SearchAroundRoughBest.
-Candidate ColourEncoder::ClusterFit(bool four, Quality search) const
+ColourEncoder::FitFound ColourEncoder::ClusterFitCandidate(bool four, Quality search, Candidate& c) const
 {
     int lo[3], hi[3];
     ClusterResult best;
@@ -1172,12 +1267,28 @@ Candidate ColourEncoder::ClusterFit(bool four, Quality search) const
         }
     }
     if (!(best.error < 1e38f))
-        return Candidate{};
+        return FitFound::None;
     // A fifth of the time the fit lands on the endpoints the block already
     // has, whose measure is known.
-    const Candidate c = Order(best.ends[0], best.ends[1], four);
-    if (c.c0 == best_.c0 && c.c1 == best_.c1 && c.four == best_.four)
-        return best_;
+    c = Order(best.ends[0], best.ends[1], four);
+    if (c.c0 == best_.c0 && c.c1 == best_.c1 && c.four == best_.four) {
+        c = best_;
+        return FitFound::Known;
+    }
+    return FitFound::New;
+}
+
+Candidate ColourEncoder::ClusterFit(bool four, Quality search) const
+{
+    Candidate c;
+    switch (ClusterFitCandidate(four, search, c)) {
+    case FitFound::None:
+        return Candidate{};
+    case FitFound::Known:
+        return c;
+    case FitFound::New:
+        break;
+    }
     return Measure(c);
 }
 
@@ -1297,8 +1408,6 @@ void ColourEncoder::BackEnd()
 {
     const Quality q = request_.quality;
     const bool threeOnly = request_.dxt1 && request_.transparent != 0;
-    const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
-    const std::uint32_t threeError = threeError_;
     if (goOn_) {
         SortAlongAxis();
         // The cluster fit already rounds its endpoints to the grid;
@@ -1313,11 +1422,23 @@ void ColourEncoder::BackEnd()
             if (alsoNormal)
                 Offer(Refine(ClusterFit(true, Quality::Normal), 1));
         }
+    }
+    BackEndThree();
+}
+
+// The rest of the back end after the 4-colour fits: the 3-colour fits, and
+// Highest's nudges.
+void ColourEncoder::BackEndThree()
+{
+    const Quality q = request_.quality;
+    const bool threeOnly = request_.dxt1 && request_.transparent != 0;
+    const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
+    if (goOn_) {
         const bool threeClose =
-            static_cast<float>(threeError) < kThreeColourReach * static_cast<float>(best_.error);
+            static_cast<float>(threeError_) < kThreeColourReach * static_cast<float>(best_.error);
         if (tryThree && best_.error != 0 && (threeOnly || q == Quality::Highest || threeClose)) {
             Offer(Refine(ClusterFit(false, q), 1));
-            if (alsoNormal)
+            if (q == Quality::Highest)
                 Offer(Refine(ClusterFit(false, Quality::Normal), 1));
         }
     }
@@ -1352,8 +1473,9 @@ void DXT_COLOUR_FRONT_ENTRY(const ColourRequest* requests, int count, bool toget
     for (int l = 0; l < count; ++l)
         encoders[l] = new (storage[l]) ColourEncoder(requests[l]);
 #if DXT_COLOUR_AVX2
+    LaneBatch batch;
     if (together)
-        FrontEndSideBySide(encoders, count);
+        FrontEndSideBySide(encoders, count, batch);
 #else
     (void)together;
 #endif
@@ -1369,10 +1491,16 @@ void DXT_COLOUR_BATCH_ENTRY(const ColourRequest* requests, int count, std::uint8
     for (int l = 0; l < count; ++l)
         encoders[l] = new (storage[l]) ColourEncoder(requests[l]);
 #if DXT_COLOUR_AVX2
-    FrontEndSideBySide(encoders, count);
+    LaneBatch batch;
+    if (FrontEndSideBySide(encoders, count, batch))
+        FitFourSideBySide(encoders, batch);
 #endif
-    for (int l = 0; l < count; ++l)
-        encoders[l]->Encode(blocks[l]);
+    for (int l = 0; l < count; ++l) {
+        if (encoders[l]->FourDone())
+            encoders[l]->FinishAfterFour(blocks[l]);
+        else
+            encoders[l]->Encode(blocks[l]);
+    }
 }
 
 } // namespace dxt::detail
