@@ -13,12 +13,20 @@
 // terrain textures Normal's is a little worse than Fast's (its total error
 // is still 14 % lower).
 //
+// Blocks handed over in runs (EncodeColours) run the first stages, and the
+// measure and refit of the 4-colour fit, eight at a time in the AVX2 build:
+// one block per vector lane, each lane taking its block's steps on the same
+// values in the same order, so the bytes are those of one block at a time.
+// One block's steps mostly wait on each other; eight blocks' fill the
+// processor, and Normal runs about 1.35x faster.
+//
 // This file is the encoder's body, compiled twice: by dxt_colour.cpp for
 // any x86-64 (or other) processor and by dxt_colour_avx2.cpp for AVX2.
-// The includer names the entry point (DXT_COLOUR_ENTRY), sets
-// DXT_COLOUR_AVX2 to 1 for the AVX2 build, and includes the headers below
-// first, so that only this body takes the AVX2 target.
-// Every operation is the same IEEE one in both, so are the bytes out.
+// The includer names the entry points (DXT_COLOUR_ENTRY, and the _BATCH_
+// and _FRONT_ ones), sets DXT_COLOUR_AVX2 to 1 for the AVX2 build, and
+// includes the headers below first, so that only this body takes the AVX2
+// target.  Every operation is the same IEEE one in both, so are the bytes
+// out.
 #include "dxt_internal.h"
 
 #include <algorithm>
