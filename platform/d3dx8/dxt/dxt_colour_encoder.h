@@ -181,13 +181,6 @@ public:
     friend bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& batch);
     friend void FitFourSideBySide(ColourEncoder* const encoders[], const LaneBatch& batch);
 #endif
-    // After FitFourSideBySide: the rest of Encode.
-    void FinishAfterFour(std::uint8_t block[8])
-    {
-        BackEndThree();
-        Finish(block);
-    }
-    bool FourDone() const { return fourDone_; }
 
 private:
     const ColourRequest& request_;
@@ -1411,12 +1404,13 @@ void ColourEncoder::FrontEnd()
     frontDone_ = true;
 }
 
-// The cluster fits where the block goes on, and Highest's nudges.
+// The cluster fits where the block goes on (the 4-colour ones unless
+// FitFourSideBySide has run them), and Highest's nudges.
 void ColourEncoder::BackEnd()
 {
     const Quality q = request_.quality;
     const bool threeOnly = request_.dxt1 && request_.transparent != 0;
-    if (goOn_) {
+    if (goOn_ && !fourDone_) {
         SortAlongAxis();
         // The cluster fit already rounds its endpoints to the grid;
         // one refit to the indices it produces is all that pays.
@@ -1474,41 +1468,52 @@ void DXT_COLOUR_ENTRY(const ColourRequest& request, std::uint8_t block[8])
     encoder.Encode(block);
 }
 
+namespace {
+
+// Up to kColourBatch encoders, constructed in place: the encoder has no
+// default state to start from.
+class Encoders {
+public:
+    Encoders(const ColourRequest* requests, int count)
+    {
+        for (int l = 0; l < count; ++l)
+            at_[l] = new (storage_[l]) ColourEncoder(requests[l]);
+    }
+    ColourEncoder* const* all() const { return at_; }
+    ColourEncoder& operator[](int l) const { return *at_[l]; }
+
+private:
+    alignas(ColourEncoder) unsigned char storage_[kColourBatch][sizeof(ColourEncoder)];
+    ColourEncoder* at_[kColourBatch] = {};
+};
+
+} // namespace
+
 void DXT_COLOUR_FRONT_ENTRY(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[], bool ran[])
 {
-    alignas(ColourEncoder) unsigned char storage[kColourBatch][sizeof(ColourEncoder)];
-    ColourEncoder* encoders[kColourBatch] = {};
-    for (int l = 0; l < count; ++l)
-        encoders[l] = new (storage[l]) ColourEncoder(requests[l]);
+    const Encoders encoders(requests, count);
 #if DXT_COLOUR_AVX2
     LaneBatch batch;
     if (together)
-        FrontEndSideBySide(encoders, count, batch);
+        FrontEndSideBySide(encoders.all(), count, batch);
 #else
     (void)together;
 #endif
     for (int l = 0; l < count; ++l)
-        ran[l] = encoders[l]->Report(out[l]);
+        ran[l] = encoders[l].Report(out[l]);
 }
 
 void DXT_COLOUR_BATCH_ENTRY(const ColourRequest* requests, int count, std::uint8_t* const blocks[])
 {
-    // Constructed in place: the encoder has no default state to start from.
-    alignas(ColourEncoder) unsigned char storage[kColourBatch][sizeof(ColourEncoder)];
-    ColourEncoder* encoders[kColourBatch] = {};
-    for (int l = 0; l < count; ++l)
-        encoders[l] = new (storage[l]) ColourEncoder(requests[l]);
+    const Encoders encoders(requests, count);
 #if DXT_COLOUR_AVX2
     LaneBatch batch;
-    if (FrontEndSideBySide(encoders, count, batch))
-        FitFourSideBySide(encoders, batch);
+    if (FrontEndSideBySide(encoders.all(), count, batch))
+        FitFourSideBySide(encoders.all(), batch);
 #endif
-    for (int l = 0; l < count; ++l) {
-        if (encoders[l]->FourDone())
-            encoders[l]->FinishAfterFour(blocks[l]);
-        else
-            encoders[l]->Encode(blocks[l]);
-    }
+    // Each block goes on from where the lanes left it.
+    for (int l = 0; l < count; ++l)
+        encoders[l].Encode(blocks[l]);
 }
 
 } // namespace dxt::detail
