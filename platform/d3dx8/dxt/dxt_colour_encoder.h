@@ -461,6 +461,7 @@ void ColourEncoder::Principal(Endpoints& ends)
 // (FrontEndSideBySide below): only in the AVX2 build, where eight lanes are
 // one register.
 #if DXT_COLOUR_AVX2
+static_assert(kColourBatch == sizeof(V8) / sizeof(float), "a batch is one block per lane");
 inline V8 SplatV8(float v) { return V8{} + v; }
 
 inline V8 LoadV8(const float* p)
@@ -485,6 +486,14 @@ inline I8 LoadI8(const std::int32_t* p)
 // are all ones where true.
 struct LaneCandidates {
     I8 c0, c1, four, settled, indices, error;
+
+    // `a` where `take` is set, else `b`.
+    static LaneCandidates Pick(I8 take, const LaneCandidates& a, const LaneCandidates& b)
+    {
+        return {take ? a.c0 : b.c0,           take ? a.c1 : b.c1,
+                take ? a.four : b.four,       take ? a.settled : b.settled,
+                take ? a.indices : b.indices, take ? a.error : b.error};
+    }
 
     // Lane l's candidate.
     Candidate Lane(int l) const
@@ -643,8 +652,8 @@ inline void FitLanes(const V8 x[3][16], const V8 xsum[3], const LaneCandidates& 
 
 // Eight blocks' texels by lane, and which blocks share the lanes' work.
 struct LaneBatch {
-    int count = 0, first = -1;
-    bool use[8] = {};
+    int count = 0;
+    bool use[kColourBatch] = {};
     bool dxt1 = false;
     Quality quality = Quality::Normal;
     const ColourSet* set = nullptr;  // the first sharing block's: the weights
@@ -666,12 +675,10 @@ inline void RefineLanes(const LaneBatch& b, LaneCandidates& c, I8 live)
     EvaluateLanes(b.tx, next, nextRule, *b.set);
     const I8 tried2 = live;
     live &= next.error < c.error;
-    c.c0 = live ? next.c0 : c.c0;
-    c.c1 = live ? next.c1 : c.c1;
-    c.four = live ? next.four : c.four;
-    c.indices = live ? next.indices : c.indices;
-    c.error = live ? next.error : c.error;
-    c.settled = live ? I8{} : c.settled | tried2;
+    // A better candidate replaces it (not yet refitted); otherwise the refit
+    // was tried and left it.
+    c.settled |= tried2;
+    c = LaneCandidates::Pick(live, next, c);
 }
 
 // Encode's stages up to the cluster fits for up to eight blocks at once,
@@ -686,7 +693,7 @@ inline void RefineLanes(const LaneBatch& b, LaneCandidates& c, I8 live)
 bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& batch)
 {
     typedef V8 L;
-    constexpr int kLanes = 8;
+    constexpr int kLanes = kColourBatch;
     int first = -1;
     for (int l = 0; l < count && first < 0; ++l)
         if (encoders[l]->SharesFrontEnd())
@@ -696,7 +703,6 @@ bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& b
     const ColourEncoder& lead = *encoders[first];
     const ColourRequest& request = lead.request_;
     batch.count = count;
-    batch.first = first;
     batch.dxt1 = request.dxt1;
     batch.quality = request.quality;
     batch.set = &lead.set_;
@@ -840,16 +846,8 @@ bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& b
     if (count2 == 2)
         RefineLanes(batch, cand[1], ~straightToFit & ~threeFar);
     // Offer each in turn: the first of equal errors stays.
-    LaneCandidates best = cand[0];
-    if (count2 == 2) {
-        const I8 better = cand[1].error < best.error;
-        best.c0 = better ? cand[1].c0 : best.c0;
-        best.c1 = better ? cand[1].c1 : best.c1;
-        best.four = better ? cand[1].four : best.four;
-        best.settled = better ? cand[1].settled : best.settled;
-        best.indices = better ? cand[1].indices : best.indices;
-        best.error = better ? cand[1].error : best.error;
-    }
+    const LaneCandidates best = count2 == 2 ? LaneCandidates::Pick(cand[1].error < cand[0].error, cand[1], cand[0])
+                                             : cand[0];
     const I8 quietBlock = q == Quality::Normal ? ToV8(best.error) < quietV : I8{};
     const I8 goOn = (q != Quality::Fast ? SplatI8(-1) : I8{}) & (best.error != 0) & ~quietBlock;
     for (int l = 0; l < count; ++l) {
@@ -873,7 +871,7 @@ bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& b
 // lane as Encode would for its block.
 void FitFourSideBySide(ColourEncoder* const encoders[], const LaneBatch& batch)
 {
-    constexpr int kLanes = 8;
+    constexpr int kLanes = kColourBatch;
     alignas(32) std::int32_t field[6][kLanes] = {};  // c0, c1, four, settled, indices, error
     alignas(32) std::int32_t state[2][kLanes] = {};  // found, new (all ones where true)
     bool any = false;
