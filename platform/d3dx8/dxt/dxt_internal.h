@@ -204,7 +204,7 @@ void EncodeColour(const ColourRequest& request, std::uint8_t block[8]);
 
 // Writes the colour blocks of up to kColourBatch requests, the same bytes
 // as EncodeColour gives each; whole blocks share part of the work.
-constexpr int kColourBatch = 8;
+constexpr int kColourBatch = kBlocksPerRun;
 void EncodeColours(const ColourRequest* requests, int count, std::uint8_t* const blocks[]);
 
 // Where the colour encoder stands after its axis candidates and their

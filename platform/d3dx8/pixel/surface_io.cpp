@@ -197,10 +197,9 @@ void DestRows::EncodeBand()
     const UINT rows = std::min(endBlockRow_, firstRow + bandBlockRows_) - firstRow;
     const std::size_t count = std::size_t(rows) * blockColumns_;
     ParallelFor(count, kBlocksPerTask, [&](std::size_t begin, std::size_t end) {
-        // Whole blocks are encoded eight at a time, which shares part of the
-        // work; blocks on the right and bottom edges miss texels and go one
-        // by one.
-        constexpr int kRun = 8;
+        // Whole blocks are encoded in runs, which share part of the work;
+        // blocks on the right and bottom edges miss texels and go one by one.
+        constexpr int kRun = dxt::kBlocksPerRun;
         std::uint8_t texels[kRun][64];
         const std::uint8_t* run[kRun];
         std::uint8_t* out[kRun];
