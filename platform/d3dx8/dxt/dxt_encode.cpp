@@ -124,7 +124,10 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
     const unsigned bytes = BlockBytes(format);
     if (bytes == 0)
         return;
-    // Whole blocks go in runs along the row, so that they share work.
+    // Whole blocks go in runs along the row, so that they share work; the
+    // caller's validMask is not theirs (every texel exists).
+    EncodeOptions whole = options;
+    whole.validMask = 0xFFFF;
     std::uint8_t texels[kColourBatch][64];
     const std::uint8_t* run[kColourBatch];
     std::uint8_t* out[kColourBatch];
@@ -134,18 +137,18 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
         std::uint8_t* row = blocks + static_cast<std::size_t>(by) * blockPitch;
         const std::uint32_t h = std::min<std::uint32_t>(4, height - 4 * by);
         const std::uint8_t* source = rgba + static_cast<std::size_t>(4 * by) * pitch;
-        const std::uint32_t columns = (width + 3) / 4, whole = h == 4 ? width / 4 : 0;
-        for (std::uint32_t bx = 0; bx < whole; bx += kColourBatch) {
-            const int n = static_cast<int>(std::min<std::uint32_t>(kColourBatch, whole - bx));
+        const std::uint32_t columns = (width + 3) / 4, wholeColumns = h == 4 ? width / 4 : 0;
+        for (std::uint32_t bx = 0; bx < wholeColumns; bx += kColourBatch) {
+            const int n = static_cast<int>(std::min<std::uint32_t>(kColourBatch, wholeColumns - bx));
             for (int k = 0; k < n; ++k) {
                 for (std::uint32_t y = 0; y < 4; ++y)
                     std::memcpy(texels[k] + 16 * y, source + y * pitch + 16 * std::size_t{bx + k}, 16);
                 out[k] = row + static_cast<std::size_t>(bx + k) * bytes;
             }
-            EncodeBlocks(format, n, run, out, options);
+            EncodeBlocks(format, n, run, out, whole);
         }
         // Blocks on the right and bottom edges, from the texels they have.
-        for (std::uint32_t bx = whole; bx < columns; ++bx) {
+        for (std::uint32_t bx = wholeColumns; bx < columns; ++bx) {
             const std::uint32_t w = std::min<std::uint32_t>(4, width - 4 * bx);
             EncodeOptions local = options;
             local.validMask = 0;
