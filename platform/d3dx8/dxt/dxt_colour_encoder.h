@@ -169,14 +169,6 @@ public:
         out = {best_.c0, best_.c1, best_.four, best_.settled, goOn_, best_.indices, best_.error, threeError_};
         return true;
     }
-    // The quiet bound: see kQuietError.
-    float QuietBound() const
-    {
-        return kQuietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
-    }
-    // Whole blocks of more than one colour, at Fast or Normal: those whose
-    // first stages FrontEndSideBySide can run.
-    bool SharesFrontEnd() const { return n_ == 16 && !single_ && request_.quality != Quality::Highest; }
 #if DXT_COLOUR_AVX2
     friend bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& batch);
     friend void FitFourSideBySide(ColourEncoder* const encoders[], const LaneBatch& batch);
@@ -216,6 +208,14 @@ private:
     bool goOn_ = false;
     std::uint32_t threeError_ = UINT32_MAX;
 
+    // The quiet bound: see kQuietError.
+    float QuietBound() const
+    {
+        return kQuietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
+    }
+    // Whole blocks of more than one colour, at Fast or Normal: those whose
+    // first stages FrontEndSideBySide can run.
+    bool SharesFrontEnd() const { return n_ == 16 && !single_ && request_.quality != Quality::Highest; }
     void FrontEnd();
     void BackEnd();
     void BackEndThree();
