@@ -1,5 +1,7 @@
 // Reads a DDS file into one picture per mip level, for the preview window.
-// The file is untrusted: every size is checked against the data first.
+// The reading and decoding are the platform's (its DDS reader, format table
+// and DXT codec), so the preview shows the pixels the converter wrote.
+// The file is untrusted: a bad one gives an error, never a crash.
 #pragma once
 
 #include <QByteArray>
@@ -10,14 +12,15 @@
 namespace atlasdesk {
 
 struct DdsPicture {
-    QString format;              // "DXT1", "A8R8G8B8" ..., as far as known
+    QString format;              // "DXT1", "A8R8G8B8" ...: the format table's name; empty when unread
     int width = 0;               // level 0
     int height = 0;
-    int levelCount = 0;          // as the header states it
-    std::vector<QImage> levels;  // decoded levels, largest first
-    QString error;               // empty when the file was read
+    int levelCount = 0;          // levels the file stores
+    std::vector<QImage> levels;  // decoded levels (ARGB32, straight alpha), largest first
+    QString error;               // empty when the file was read; else why not
 };
 
+// Thread-safe: each call uses a software device of its own.
 DdsPicture decodeDds(const QByteArray& file);
 
 } // namespace atlasdesk

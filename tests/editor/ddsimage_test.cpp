@@ -1,10 +1,14 @@
-// The preview's DDS reader: every level decoded, formats named, and damaged
-// files refused at every length without a crash.
+// The preview's DDS reader: every level decoded as the platform's codec
+// decodes it, formats named, and damaged files refused at every length
+// without a crash.
 #include <QByteArray>
+#include <array>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <vector>
 
 #include "ddsimage.h"
+#include "dxt.h"
 
 using atlasdesk::decodeDds;
 
@@ -24,7 +28,8 @@ QByteArray header(int w, int h, int levels, const Format& f)
 {
     QByteArray d;
     put32(d, 0x20534444);
-    const std::uint32_t words[31] = {124, 0x1007, std::uint32_t(h), std::uint32_t(w), 0, 0, std::uint32_t(levels),
+    // caps, height, width, pixel format and mip count (0x21007) are given
+    const std::uint32_t words[31] = {124, 0x21007, std::uint32_t(h), std::uint32_t(w), 0, 0, std::uint32_t(levels),
                                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, f.flags, f.fourCC, f.bits, f.r, f.g,
                                      f.b, f.a, 0x1000, 0, 0, 0, 0};
     for (std::uint32_t v : words)
@@ -33,8 +38,8 @@ QByteArray header(int w, int h, int levels, const Format& f)
 }
 
 const Format kArgb = {0x41, 0, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000};
-const Format kDxt1 = {0x4, 0x31545844, 0, 0, 0, 0, 0};
-const Format kDxt5 = {0x4, 0x35545844, 0, 0, 0, 0, 0};
+const Format kDxt1 = {0x4, D3DFMT_DXT1, 0, 0, 0, 0, 0};
+const Format kDxt5 = {0x4, D3DFMT_DXT5, 0, 0, 0, 0, 0};
 
 } // namespace
 
@@ -58,25 +63,44 @@ TEST(DdsPreview, ArgbLevelsDecodeWithTheirSizes)
     EXPECT_EQ(pic.levels[2].pixel(0, 0), 0xFF0000FFu);
 }
 
-TEST(DdsPreview, Dxt1BlockGivesItsFourColoursAndTransparency)
+// One block decodes to the codec's texels for the same bytes: its rounding,
+// and straight colour from DXT2 and DXT4.  0x8410 expands to 132,130,132;
+// under alpha 136 that premultiplied colour is 248,244,248.
+TEST(DdsPreview, BlocksShowWhatTheCodecDecodes)
 {
-    QByteArray d = header(4, 4, 1, kDxt1);
-    // colour0 pure red (0xF800) > colour1 pure blue (0x001F): four opaque
-    // entries; indices 0,1,2,3 along the first row.
-    put32(d, 0x001FF800);
-    put32(d, 0b11100100);
-    auto pic = decodeDds(d);
-    ASSERT_EQ(pic.levels.size(), 1u);
-    EXPECT_EQ(pic.format, QStringLiteral("DXT1"));
-    EXPECT_EQ(pic.levels[0].pixel(0, 0), 0xFFFF0000u);
-    EXPECT_EQ(pic.levels[0].pixel(1, 0), 0xFF0000FFu);
-    EXPECT_EQ(pic.levels[0].pixel(2, 0), qRgb(170, 0, 85));
-    // colour0 <= colour1: index 3 is transparent black.
-    QByteArray t = header(4, 4, 1, kDxt1);
-    put32(t, 0xF800001F);
-    put32(t, 0xFFFFFFFF);
-    pic = decodeDds(t);
-    EXPECT_EQ(qAlpha(pic.levels[0].pixel(2, 3)), 0);
+    using Rgba = std::array<int, 4>;
+    const struct {
+        const char* name;
+        D3DFORMAT format;
+        std::vector<std::uint32_t> block;
+        int texel;
+        Rgba expected;
+    } cases[] = {
+        {"DXT1", D3DFMT_DXT1, {0x001FF800, 0b11100100}, 2, {170, 0, 85, 255}},  // red, blue, thirds
+        {"DXT1", D3DFMT_DXT1, {0xF800001F, 0xFFFFFFFF}, 15, {0, 0, 0, 0}},      // 3-colour: transparent
+        {"DXT1", D3DFMT_DXT1, {0x00008410, 0}, 0, {132, 130, 132, 255}},
+        {"DXT2", D3DFMT_DXT2, {0x88888888, 0x88888888, 0x00008410, 0}, 5, {248, 244, 248, 136}},
+        {"DXT4", D3DFMT_DXT4, {0x00000088, 0, 0x00008410, 0}, 5, {248, 244, 248, 136}},
+    };
+    for (const auto& c : cases) {
+        QByteArray d = header(4, 4, 1, {0x4, std::uint32_t(c.format), 0, 0, 0, 0, 0});
+        const qsizetype blockAt = d.size();
+        for (std::uint32_t word : c.block)
+            put32(d, word);
+        const auto pic = decodeDds(d);
+        ASSERT_EQ(pic.levels.size(), 1u) << c.name << ": " << pic.error.toStdString();
+        EXPECT_EQ(pic.format, QLatin1StringView(c.name));
+        std::uint8_t texels[64];
+        dxt::DecodeBlock(c.format, reinterpret_cast<const std::uint8_t*>(d.constData()) + blockAt, texels);
+        std::vector<Rgba> shown, codec;
+        for (int i = 0; i < 16; ++i) {
+            const QRgb p = pic.levels[0].pixel(i % 4, i / 4);
+            shown.push_back({qRed(p), qGreen(p), qBlue(p), qAlpha(p)});
+            codec.push_back({texels[4 * i], texels[4 * i + 1], texels[4 * i + 2], texels[4 * i + 3]});
+        }
+        EXPECT_EQ(shown, codec) << c.name;
+        EXPECT_EQ(shown[c.texel], c.expected) << c.name;
+    }
 }
 
 TEST(DdsPreview, Dxt5AlphaAndSmallLevels)
