@@ -5,6 +5,7 @@
 #include "comptr.h"
 #include "ddswriter.h"
 #include "dprintf.h"
+#include "log.h"
 #include "misc.h"
 #include "parallel.h"
 #include "pipeline.h"
@@ -14,15 +15,25 @@
 #include "texload.h"
 #include "win32.h"
 
+#include <algorithm>
+#include <set>
 #include <vector>
 
 void FindTextureFiles(const char* dir, const char* extension, TextureFileMap& files)
 {
     const std::string folder = dir ? dir : "";
-    for (std::string name : win32::FindFiles(folder, std::string("*.") + extension)) {
+    // In byte order of the names on disk, so that of several names that
+    // differ only in case the same one is kept whatever order the folder
+    // lists them in.
+    std::vector<std::string> names = win32::FindFiles(folder, std::string("*.") + extension);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
         const std::string path = win32::PathJoin(folder, name);
-        win32::StrLwr(name);
-        files[name] = path;
+        std::string key = name;
+        win32::StrLwr(key);
+        const auto [at, added] = files.emplace(key, path);
+        if (!added)
+            dprintf("%s left out: same lower-case name as %s\n", path.c_str(), at->second.c_str());
     }
 }
 
@@ -34,6 +45,37 @@ bool EndsWithTga(const std::string& path)
 }
 
 bool IsFinal(D3DFORMAT format) { return format == D3DFMT_DXT1 || format == D3DFMT_DXT5 || format == D3DFMT_P8; }
+
+// The DDS name of a key: everything from its last "." replaced by ".dds";
+// empty for a key without a dot, which is skipped.
+std::string OutputName(const std::string& key)
+{
+    const auto dot = key.rfind('.');
+    return dot == std::string::npos ? std::string() : key.substr(0, dot) + ".dds";
+}
+
+// Entries that read a file this run writes (an earlier entry's DDS file when
+// the input folder is the output folder, or the log): they are loaded only
+// after everything before them is delivered, as one thread would.
+std::vector<bool> ReadsWhatTheRunWrites(const std::vector<std::pair<std::string, std::string>>& entries,
+                                        const char* outDir)
+{
+    std::set<win32::FileId> written;
+    if (auto log = win32::IdentifyFile(kLogFileName))
+        written.insert(*log);
+    for (const auto& [key, path] : entries) {
+        const std::string name = OutputName(key);
+        if (outDir && !name.empty())
+            if (auto id = win32::IdentifyFile(win32::PathJoin(outDir, name)))
+                written.insert(*id);
+    }
+    std::vector<bool> reads(entries.size(), false);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto id = win32::IdentifyFile(entries[i].second);
+        reads[i] = id && written.count(*id) != 0;
+    }
+    return reads;
+}
 
 void WriteTexFileGuarded(IDirect3DDevice8* device, const char* texFile, const std::vector<IDirect3DTexture8*>& textures,
                          const std::vector<std::string>& names, const std::vector<PALETTEENTRY*>& palettes)
@@ -63,6 +105,7 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     if (files.empty())
         return -1;
     const std::vector<std::pair<std::string, std::string>> entries(files.begin(), files.end());
+    const std::vector<bool> afterEarlier = ReadsWhatTheRunWrites(entries, outDir);
 
     // "-complex" keeps every delivered texture and its palette until the
     // process ends; the writer reads them after the scan.
@@ -70,15 +113,16 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     std::vector<std::string> names;
     std::vector<PALETTEENTRY*> palettes;
 
-    // Loading, compressing and saving one file is independent of the others,
-    // so the next files are prepared while earlier ones are delivered.  One
-    // file more is in flight than there are threads: a file that is done but
+    // Loading and compressing one file is independent of the others, so the
+    // next files are prepared while earlier ones are delivered.  One file
+    // more is in flight than there are threads: a file that is done but
     // waits for the one before it would otherwise leave its core idle while
     // that one is still being read and filtered, which runs on one thread.
-    // With one thread everything stays on it.
+    // Files are written in list order on delivery, so that of two entries
+    // with one output name the later one's file stays, as with one thread.
     struct Prepared {
-        IDirect3DTexture8* texture = nullptr; // for "-complex" only
-        PALETTEENTRY* palette = nullptr;
+        IDirect3DTexture8* texture = nullptr;
+        PALETTEENTRY* palette = nullptr; // for "-complex" only
     };
     auto prepare = [&](std::size_t index) {
         const auto& [key, path] = entries[index];
@@ -105,34 +149,39 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
                 texture.reset(converted);
             }
         }
-        const auto dot = key.rfind('.');
-        if (dot == std::string::npos) {
+        const bool named = !OutputName(key).empty();
+        if (!named || outDir) {
             delete[] palette;
-            return out;
+            palette = nullptr;
         }
+        if (!named)
+            return out;
+        out.texture = texture.release();
+        out.palette = palette;
+        if (!outDir)
+            dprintf("push %s -> %s\n", path.c_str(), key.c_str());
+        return out;
+    };
+    auto deliver = [&](std::size_t index, Prepared& p) {
+        if (!p.texture)
+            return;
+        const auto& [key, path] = entries[index];
         if (outDir) {
-            delete[] palette;
-            const std::string outPath = win32::PathJoin(outDir, key.substr(0, dot) + ".dds");
+            ComPtr<IDirect3DTexture8> texture(p.texture);
+            const std::string outPath = win32::PathJoin(outDir, OutputName(key));
             if (FAILED(Tex_SaveDDS(texture.get(), outPath.c_str())))
                 dprintf("can't save %s\n", outPath.c_str());
             else
                 dprintf("%s -> %s\n", path.c_str(), outPath.c_str());
-        } else {
-            out.texture = texture.release();
-            out.palette = palette;
-            dprintf("push %s -> %s\n", path.c_str(), key.c_str());
+            return;
         }
-        return out;
-    };
-    auto deliver = [&](std::size_t index, Prepared& p) {
-        if (p.texture) {
-            textures.push_back(p.texture);
-            names.push_back(entries[index].first);
-            palettes.push_back(p.palette);
-        }
+        textures.push_back(p.texture);
+        names.push_back(key);
+        palettes.push_back(p.palette);
     };
     const unsigned threads = d3dx::WorkerBudget();
-    RunInOrder<Prepared>(entries.size(), threads > 1 ? threads + 1 : threads, prepare, deliver);
+    RunInOrder<Prepared>(entries.size(), threads > 1 ? threads + 1 : threads, prepare, deliver,
+                         [&](std::size_t index) { return afterEarlier[index]; });
 
     if (texFile)
         WriteTexFileGuarded(device, texFile, textures, names, palettes);

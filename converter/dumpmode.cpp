@@ -14,11 +14,12 @@
 namespace {
 
 // A stored name is untrusted: it becomes part of an output path only when
-// it cannot leave the output folder.
+// it cannot leave the output folder.  Dots inside a name ("grass..old.bmp")
+// are harmless; separators, an empty name, "." and ".." are not.
 bool SafeFileName(const char* name)
 {
     return name[0] != '\0' && std::strchr(name, '/') == nullptr && std::strchr(name, '\\') == nullptr &&
-           std::strstr(name, "..") == nullptr;
+           std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
 }
 
 // An A8R8G8B8 copy of a palettised texture, every level, or null.

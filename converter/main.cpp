@@ -2,6 +2,8 @@
 #include "log.h"
 #include "mipforge.h"
 
+#include <csignal>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #include <sys/mman.h>
@@ -42,6 +44,9 @@ int main(int argc, char** argv)
         std::free(block);
     }
 #endif
+    // A console that went away (a pipe into `head`) must not end the job: its
+    // writes fail and are dropped, and the log keeps the whole record.
+    std::signal(SIGPIPE, SIG_IGN);
     pDPrintOutputProc = LogOutputProc;
     return MipforgeMain(argc, argv);
 }

@@ -18,9 +18,14 @@
 // ascending order.  The messages work(i) prints through dprintf reach the
 // output just before deliver(i) runs.  With ahead <= 1 everything runs on
 // the calling thread.  work must not throw.
+//
+// An item for which afterEarlier(i) is true (one that reads what an earlier
+// delivery may write) starts only once every item before it has been
+// delivered, so it sees what a one-thread run would see.
 template <class Result>
 void RunInOrder(std::size_t count, unsigned ahead, const std::function<Result(std::size_t)>& work,
-                const std::function<void(std::size_t, Result&)>& deliver)
+                const std::function<void(std::size_t, Result&)>& deliver,
+                const std::function<bool(std::size_t)>& afterEarlier = {})
 {
     if (ahead <= 1) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -45,7 +50,9 @@ void RunInOrder(std::size_t count, unsigned ahead, const std::function<Result(st
     std::deque<std::future<Done>> running;
     std::size_t next = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        while (next < count && running.size() < ahead)
+        // Everything before item i has been delivered when nothing runs.
+        while (next < count && running.size() < ahead &&
+               (running.empty() || !afterEarlier || !afterEarlier(next)))
             running.push_back(start(next++));
         Done done = running.front().get();
         running.pop_front();

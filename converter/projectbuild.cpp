@@ -4,11 +4,13 @@
 #include "comptr.h"
 #include "dprintf.h"
 #include "loadtexture.h"
+#include "log.h"
 #include "misc.h"
 #include "modes.h"
 #include "parallel.h"
 #include "pipeline.h"
 #include "project.h"
+#include "win32.h"
 
 #include <cstdlib>
 #include <memory>
@@ -155,7 +157,13 @@ int RunProjectBuildMode(IDirect3DDevice8* device, const char* projectFile, const
                 project::property(item, "miplevels").c_str());
         entries.push_back(std::move(entry));
     };
-    RunInOrder<Loaded>(items.size(), d3dx::WorkerBudget(), load, take);
+    // A texture whose file is the log (which grows as the run prints) is read
+    // only when everything before it has been printed, as one thread would.
+    const auto log = win32::IdentifyFile(kLogFileName);
+    auto readsTheLog = [&](std::size_t i) {
+        return log && win32::IdentifyFile(project::property(items[i], "filename")) == log;
+    };
+    RunInOrder<Loaded>(items.size(), d3dx::WorkerBudget(), load, take, readsTheLog);
     dprintf("Loaded %d from %d\n", static_cast<int>(entries.size()), total);
 
     try {

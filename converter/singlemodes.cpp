@@ -11,6 +11,7 @@
 #include "texload.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -30,7 +31,12 @@ IDirect3DTexture8* LoadTexture(IDirect3DDevice8* device, const char* file, const
 {
     *palette = nullptr;
     const D3DFORMAT format = FormatFromName(formatName);
-    UINT mipCount = static_cast<UINT>(std::max(0, std::atoi(mips ? mips : "")));
+    // The count is the number the text starts with (none: 0, all levels).  A
+    // negative count, or one past what an int holds, names no chain and
+    // fails like a count above the source's.
+    const long long asked = std::strtoll(mips ? mips : "", nullptr, 10);
+    const bool countValid = asked >= 0 && asked <= INT_MAX;
+    UINT mipCount = countValid ? static_cast<UINT>(asked) : 0;
 
     PALETTEENTRY* loadedRaw = nullptr;
     ComPtr<IDirect3DTexture8> source(Tex_LoadFile(file, device, &loadedRaw));
@@ -44,6 +50,10 @@ IDirect3DTexture8* LoadTexture(IDirect3DDevice8* device, const char* file, const
         return nullptr;
     }
 
+    if (!countValid) {
+        dprintf("can't create texture %s\n", file);
+        return nullptr;
+    }
     D3DSURFACE_DESC desc{};
     source->GetLevelDesc(0, &desc);
     if (mipCount == 0)
@@ -66,6 +76,7 @@ IDirect3DTexture8* LoadTexture(IDirect3DDevice8* device, const char* file, const
         }
     }
     if (format == D3DFMT_P8) {
+        result->SetPalette(loaded.get());
         *palette = new PALETTEENTRY[256];
         std::memcpy(*palette, loaded.get(), 256 * sizeof(PALETTEENTRY));
     }

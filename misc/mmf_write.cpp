@@ -139,9 +139,15 @@ void* mmf_write::place(std::size_t size)
 
 void mmf_write::close()
 {
-    if (name_.empty())
+    if (!is_open())
         return;
     std::string target = name_;
+    // An empty name is no file: failing here keeps a temporary file out of
+    // the working folder and tells the caller nothing was written.
+    if (target.empty()) {
+        discard();
+        throw error("CreateFile() %d", ENOENT);
+    }
     std::string temporary;
     int fd = create_temporary(target, temporary);
     if (fd < 0) {

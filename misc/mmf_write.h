@@ -65,7 +65,7 @@ public:
     // Releases the image without writing anything.
     void discard() noexcept;
 
-    bool is_open() const { return !name_.empty(); }
+    bool is_open() const { return base_ != nullptr; }
     std::size_t committed() const { return committed_; }
     std::size_t used() const { return used_; }
     std::size_t reserved() const { return reserved_; }

@@ -270,6 +270,7 @@ struct PngJob {
     int paletteCount;
     const png_byte* alpha;
     int alphaCount;
+    int bitDepth = 8;  // below 8 for palettes only: pixels hold one index a byte, packed on writing
 };
 
 // Only plain data lives between setjmp and a possible longjmp.
@@ -277,13 +278,15 @@ bool PngCore(png_structp png, png_infop info, const PngJob& job)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
-    png_set_IHDR(png, info, static_cast<png_uint_32>(job.width), static_cast<png_uint_32>(job.height), 8,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(job.width), static_cast<png_uint_32>(job.height), job.bitDepth,
                  job.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (job.palette)
         png_set_PLTE(png, info, job.palette, job.paletteCount);
     if (job.alphaCount)
         png_set_tRNS(png, info, job.alpha, job.alphaCount, nullptr);
     png_write_info(png, info);
+    if (job.bitDepth < 8)
+        png_set_packing(png);
     for (int y = 0; y < job.height; ++y)
         png_write_row(png, job.pixels + static_cast<std::size_t>(y) * job.width * job.channels);
     png_write_end(png, nullptr);
@@ -620,7 +623,7 @@ std::vector<std::uint8_t> WritePng(const Image& image, PngKind kind)
     return PngEncode({image.width, image.height, colorType, channels, pixels.data(), nullptr, 0, nullptr, 0});
 }
 
-std::vector<std::uint8_t> WritePng(const Indexed& image)
+std::vector<std::uint8_t> WritePng(const Indexed& image, int bits)
 {
     std::vector<png_color> palette;
     std::vector<png_byte> alpha;
@@ -631,8 +634,10 @@ std::vector<std::uint8_t> WritePng(const Indexed& image)
     // tRNS lists entries up to the last translucent one.
     while (!alpha.empty() && alpha.back() == 255)
         alpha.pop_back();
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8)
+        throw std::invalid_argument("WritePng(Indexed) takes 1, 2, 4 or 8 bits");
     return PngEncode({image.width, image.height, PNG_COLOR_TYPE_PALETTE, 1, image.indices.data(), palette.data(),
-                      static_cast<int>(palette.size()), alpha.data(), static_cast<int>(alpha.size())});
+                      static_cast<int>(palette.size()), alpha.data(), static_cast<int>(alpha.size()), bits});
 }
 
 std::vector<std::uint8_t> WriteJpeg(const Image& image, int quality, bool grey)

@@ -82,8 +82,9 @@ std::vector<std::uint8_t> WriteTga(const Indexed& image, const TgaOptions& optio
 
 enum class PngKind { Rgb, Rgba, Grey, GreyAlpha };
 std::vector<std::uint8_t> WritePng(const Image& image, PngKind kind);
-// Palette PNG; a tRNS chunk is written when an entry is not opaque.
-std::vector<std::uint8_t> WritePng(const Indexed& image);
+// Palette PNG of 1, 2, 4 or 8 bits an index (the indices must fit); a tRNS
+// chunk is written when an entry is not opaque.
+std::vector<std::uint8_t> WritePng(const Indexed& image, int bits = 8);
 std::vector<std::uint8_t> WriteJpeg(const Image& image, int quality, bool grey = false);
 std::vector<std::uint8_t> WritePpm(const Image& image, int maxValue = 255);
 std::vector<std::uint8_t> WritePgm(const Image& image);

@@ -9,6 +9,7 @@
 #include "dprintf.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <fcntl.h>
@@ -157,13 +158,10 @@ TgaHeader TgaHeader::FromBytes(const BYTE* p)
             p[16], p[17]};
 }
 
-IDirect3DTexture8* Tex_LoadFile(const char* path, IDirect3DDevice8* device, PALETTEENTRY** palette)
-{
-    PALETTEENTRY* ignored = nullptr;
-    if (!palette)
-        palette = &ignored;
-    *palette = nullptr;
+namespace {
 
+IDirect3DTexture8* LoadFile(const char* path, IDirect3DDevice8* device, PALETTEENTRY** palette)
+{
     FileCloser file{OpenRegularFile(path)};
     if (!file.file) {
         dprintf("ERROR: Texture file <%s> not found.\n", path);
@@ -198,4 +196,24 @@ IDirect3DTexture8* Tex_LoadFile(const char* path, IDirect3DDevice8* device, PALE
     }
     file.Close();
     return LoadWithLibrary(path, device, D3DFMT_UNKNOWN, palette, false);
+}
+
+} // namespace
+
+IDirect3DTexture8* Tex_LoadFile(const char* path, IDirect3DDevice8* device, PALETTEENTRY** palette)
+{
+    PALETTEENTRY* ignored = nullptr;
+    if (!palette)
+        palette = &ignored;
+    *palette = nullptr;
+    // A picture that fits its file may still need more memory than the
+    // process can have: that ends this file, not the run.
+    try {
+        return LoadFile(path, device, palette);
+    } catch (const std::bad_alloc&) {
+        delete[] *palette;
+        *palette = nullptr;
+        dprintf("ERROR: <%s> needs more memory than is available\n", path);
+        return nullptr;
+    }
 }

@@ -7,10 +7,13 @@
 #include "d3dx8.h"
 #include "dprintf.h"
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstring>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -59,14 +62,30 @@ IDirect3DTexture8* ReadChain(std::FILE* file, const ChainPicture& pic, D3DFORMAT
         return nullptr;
     }
 
+    if (pic.topHeight > D3D_MAX_TEXTURE_SIZE) {
+        dprintf("ERROR: <%s> has a top level %u rows tall, over %u (%s)\n", path, pic.topHeight,
+                D3D_MAX_TEXTURE_SIZE, pic.reader);
+        return nullptr;
+    }
+
     // The top of the picture is the end of the file: read only the rows used.
+    // The file must hold them before any memory is taken for them, so that a
+    // header claiming a huge picture costs nothing.
     const std::uint64_t bytes = needRows * pic.rowBytes;
+    const std::uint64_t start = pic.pixelStart + (pic.rows - needRows) * pic.rowBytes;
+    struct stat st {};
+    const std::uint64_t size = ::fstat(::fileno(file), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    const std::uint64_t present = size > start ? std::min(size - start, bytes) : 0;
+    if (present != bytes || start > static_cast<std::uint64_t>(LONG_MAX)) {
+        dprintf("ERROR: <%s> is cut short: %llu bytes of pixel data missing (%s)\n", path,
+                static_cast<unsigned long long>(bytes - present), pic.reader);
+        return nullptr;
+    }
     std::vector<BYTE>& staging = StagingBuffer();
     if (staging.size() < bytes)
         staging.resize(bytes);
-    const std::uint64_t start = pic.pixelStart + (pic.rows - needRows) * pic.rowBytes;
     std::size_t got = 0;
-    if (start <= static_cast<std::uint64_t>(LONG_MAX) && std::fseek(file, static_cast<long>(start), SEEK_SET) == 0)
+    if (std::fseek(file, static_cast<long>(start), SEEK_SET) == 0)
         got = std::fread(staging.data(), 1, bytes, file);
     if (got != bytes) {
         dprintf("ERROR: <%s> is cut short: %llu bytes of pixel data missing (%s)\n", path,

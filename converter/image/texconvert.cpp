@@ -34,6 +34,9 @@ IDirect3DTexture8* Tex_Convert(IDirect3DDevice8** device, IDirect3DTexture8* sou
     ComPtr<IDirect3DTexture8> result;
     if (FAILED((*device)->CreateTexture(desc.Width, desc.Height, levels, 0, format, D3DPOOL_MANAGED, result.put())))
         return nullptr;
+    // A palettised target keeps the source's colours (a P8 to A8P8 copy).
+    if (const PALETTEENTRY* palette = source->GetPalette())
+        result->SetPalette(palette);
     // A level that cannot be converted fails the whole conversion: a texture
     // with garbage levels is worse than a clear error.
     if (!Tex_CopyLevels(source, result.get(), levels))

@@ -18,9 +18,14 @@ const char* CheckRecord(const geobase::file_bounds& bounds, const TexFileHeader:
 {
     if (!record.name)
         return "texture without a name";
+    // A name holds at most kMaxNameBytes bytes before its terminating NUL.
+    constexpr std::uint64_t kMaxNameBytes = 4096;
     const char* name = bounds.target(record.name);
-    if (!name || !bounds.terminated(name, 4096))
+    if (!name)
         return "texture name outside the file";
+    if (!bounds.terminated(name, kMaxNameBytes))
+        return bounds.contains(name, kMaxNameBytes + 1) ? "texture name longer than 4096 bytes"
+                                                        : "texture name runs past the end of the file";
     if (record.palette && !bounds.target(record.palette, 256))
         return "palette outside the file";
     if (record.shared) {

@@ -47,6 +47,13 @@ struct IDirect3DTexture8 : IUnknown {
     // Same lock as the level's surface: a level locked through either is locked.
     virtual HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) = 0;
     virtual HRESULT UnlockRect(UINT level) = 0;
+    // Direct3D 8 keeps palettes on the device; here a palettised texture (P8,
+    // A8P8) carries the 256 entries it was loaded with, so that converting it
+    // later reads its own colours.  SetPalette copies the entries (null
+    // drops them); call it before the texture is shared between threads.
+    // GetPalette gives the carried entries, or null.
+    virtual HRESULT SetPalette(const PALETTEENTRY* entries) = 0;
+    virtual const PALETTEENTRY* GetPalette() = 0;
 };
 
 struct IDirect3DDevice8 : IUnknown {

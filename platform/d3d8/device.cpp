@@ -154,6 +154,20 @@ public:
             return D3DERR_INVALIDCALL;
         return S_OK;
     }
+    HRESULT SetPalette(const PALETTEENTRY* entries) override
+    {
+        if (!entries) {
+            palette_.reset();
+            return S_OK;
+        }
+        if (D3DFormatInfo(format_)->kind != FormatKind::Palette)
+            return D3DERR_INVALIDCALL;
+        if (!palette_)
+            palette_ = std::make_unique<PALETTEENTRY[]>(256);
+        std::memcpy(palette_.get(), entries, 256 * sizeof(PALETTEENTRY));
+        return S_OK;
+    }
+    const PALETTEENTRY* GetPalette() override { return palette_.get(); }
 
 private:
     IDirect3DDevice8* device_;
@@ -165,6 +179,7 @@ private:
     BYTE* data_;  // block_ rounded up to kLevelAlignment
     std::unique_ptr<std::atomic<bool>[]> locked_;
     std::vector<std::unique_ptr<Surface>> surfaces_;
+    std::unique_ptr<PALETTEENTRY[]> palette_;
 };
 
 ULONG Surface::AddRef()

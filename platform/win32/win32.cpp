@@ -15,11 +15,13 @@ void CharToOemA(const char* src, char* dst)
 
 void OutputDebugStringA(const char*) {}
 
-bool CreateDirectoryA(const char* path) { return path && ::mkdir(path, 0777) == 0; }
+bool CreateDirectoryA(const char* path) { return path && ::mkdir(FolderPath(path).c_str(), 0777) == 0; }
 
 static unsigned char lower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
 
-bool WildcardMatch(const char* pattern, const char* name)
+namespace {
+
+bool MatchPlain(const char* pattern, const char* name)
 {
     // Iterative matcher with one backtrack point for the last "*".
     const char* starP = nullptr;
@@ -43,10 +45,22 @@ bool WildcardMatch(const char* pattern, const char* name)
     return *pattern == '\0';
 }
 
+} // namespace
+
+bool WildcardMatch(const char* pattern, const char* name)
+{
+    if (MatchPlain(pattern, name))
+        return true;
+    const std::size_t length = std::strlen(pattern);
+    if (length < 2 || pattern[length - 2] != '.' || pattern[length - 1] != '*' || std::strchr(name, '.'))
+        return false;
+    return MatchPlain(std::string(pattern, length - 2).c_str(), name);
+}
+
 std::vector<std::string> FindFiles(const std::string& dir, const std::string& pattern)
 {
     std::vector<std::string> names;
-    DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+    DIR* d = ::opendir(dir.empty() ? "." : FolderPath(dir).c_str());
     if (!d)
         return names;
     while (dirent* e = ::readdir(d)) {
@@ -85,11 +99,28 @@ int StrICmp(const char* a, const char* b)
 
 namespace win32 {
 
+std::string FolderPath(const std::string& dir)
+{
+    std::string folder = dir;
+    for (std::size_t i = folder.size(); i > 0 && folder[i - 1] == '\\'; --i)
+        folder[i - 1] = '/';
+    return folder;
+}
+
 std::string PathJoin(const std::string& dir, const std::string& name)
 {
-    if (dir.empty() || dir.back() == '/' || dir.back() == '\\')
-        return dir + name;
-    return dir + "/" + name;
+    const std::string folder = FolderPath(dir);
+    if (folder.empty() || folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+std::optional<FileId> IdentifyFile(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return FileId{static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
 }
 
 AtomicFile::~AtomicFile() { discard(); }

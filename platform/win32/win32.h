@@ -1,6 +1,7 @@
 // The few Win32 services the programs need, on POSIX.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,8 @@ void CharToOemA(const char* src, char* dst);
 void OutputDebugStringA(const char* text);
 
 // Creates one directory level; false when it could not be created (an
-// existing directory also gives false, as on Windows).
+// existing directory also gives false, as on Windows).  A trailing "\" is a
+// separator, as in FolderPath.
 bool CreateDirectoryA(const char* path);
 
 // Names of the entries of `dir` (empty means the working directory) whose
@@ -24,7 +26,9 @@ bool CreateDirectoryA(const char* path);
 // are not filtered by kind; "." and ".." are left out.  Order is unspecified.
 std::vector<std::string> FindFiles(const std::string& dir, const std::string& pattern);
 
-// True when `name` matches the wildcard `pattern`, ignoring ASCII case.
+// True when `name` matches the wildcard `pattern`, ignoring ASCII case.  As
+// in a Windows search, a pattern ending in ".*" also takes names without a
+// dot ("*.*" matches every name).
 bool WildcardMatch(const char* pattern, const char* name);
 
 // ASCII lower-case, in place, like _strlwr.
@@ -36,9 +40,24 @@ int StrICmp(const char* a, const char* b);
 
 namespace win32 {
 
-// A directory name, then "/" unless the name is empty or already ends in
-// "/" or "\", then the file name.  An empty directory means the working one.
+// A folder as the file system names it: the trailing "\" of a folder
+// written the Windows way ("out\") becomes "/", so that "out", "out/" and
+// "out\" are the same folder.  A "\" inside a name is left alone; a Linux
+// name may hold one.
+std::string FolderPath(const std::string& dir);
+
+// A directory name (through FolderPath), then "/" unless the name is empty
+// or already ends in "/", then the file name.  An empty directory means the
+// working one.
 std::string PathJoin(const std::string& dir, const std::string& name);
+
+// Identity of an existing file (device and inode), so that two names of one
+// file compare equal; empty when the name does not exist.
+struct FileId {
+    unsigned long long device = 0, inode = 0;
+    auto operator<=>(const FileId&) const = default;
+};
+std::optional<FileId> IdentifyFile(const std::string& path);
 
 // Writes a file under a temporary name beside the target and renames it
 // into place on commit, so that the target is either the old file or the

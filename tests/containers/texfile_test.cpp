@@ -250,4 +250,18 @@ TEST_F(TexFileDamage, ManagerSurvivesEveryCorruptedRecordWord)
     EXPECT_NE(Printed().find("bad texture file"), std::string::npos);
 }
 
+// A name of up to 4,096 bytes is read; a longer one is named as too long,
+// not as lying outside the file.
+TEST_F(TexFileDamage, NamesHoldUpTo4096Bytes)
+{
+    lTextureManager manager;
+    manager.Init(device_, D3DPOOL_MANAGED, false, nullptr);
+    for (std::size_t length : {4096u, 4097u}) {
+        names_[0] = std::string(length, 'n');
+        Write();
+        EXPECT_EQ(manager.InitTexFile(path().c_str()), length == 4096) << length;
+    }
+    EXPECT_NE(Printed().find("texture name longer than 4096 bytes"), std::string::npos) << Printed();
+}
+
 } // namespace

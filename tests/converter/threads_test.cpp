@@ -116,4 +116,39 @@ TEST(Threads, OneThreadAndAllThreadsWriteTheSameBytesAndText)
     }
 }
 
+// Two inputs with one output name (the big one first, so that the small one
+// is ready before it), and a folder that is its own output, where an input
+// is a file that an earlier entry writes: every thread count leaves the
+// files and the text of one thread.
+TEST(Threads, SharedOutputNamesAndAFolderThatIsItsOwnOutputGiveOneThreadsResult)
+{
+    TempDir src;
+    samplegen::SaveBytes(src / "a.bmp", samplegen::WriteBmp(samplegen::MakeTerrain(samplegen::Terrain::Rock, 1024, 1024, 3)));
+    samplegen::SaveBytes(src / "a.png", samplegen::WritePng(samplegen::MakeTerrain(samplegen::Terrain::Sand, 16, 16, 4),
+                                                           samplegen::PngKind::Rgb));
+    ASSERT_EQ(RunMipforge({"-single", "a.png", "D3DFMT_DXT5", "0", "a.dds"}, src.str()).status, 1);
+    fs::remove(src / "Mipforge.log");
+
+    std::map<std::string, std::vector<std::uint8_t>> first;
+    std::string firstText;
+    for (std::string threads : {"1", "4", "4", "4"}) {
+        SCOPED_TRACE(threads);
+        TempDir run;
+        fs::copy(src.path(), run / "d");
+        const std::vector<std::string> env = {"MIPFORGE_THREADS=" + threads};
+        std::string text = RunMipforge({"d", "*", "out"}, run.str(), env).output;
+        text += RunMipforge({"d", "*", "d"}, run.str(), env).output;
+        auto tree = Snapshot(run.path());
+        if (first.empty()) {
+            EXPECT_NE(text.find("d/a.png -> out/a.dds\n"), std::string::npos) << text;
+            first = std::move(tree), firstText = std::move(text);
+            continue;
+        }
+        EXPECT_EQ(text, firstText);
+        ASSERT_EQ(tree.size(), first.size());
+        for (const auto& [name, bytes] : first)
+            EXPECT_TRUE(tree[name] == bytes) << name << " differs with more threads";
+    }
+}
+
 } // namespace

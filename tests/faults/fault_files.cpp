@@ -29,19 +29,19 @@ void PutBe32(Bytes& b, std::size_t at, std::uint32_t v)
         b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
 }
 
-Bytes Tga(std::uint32_t side, int depth)
+Bytes Tga(std::uint32_t side, int depth, std::uint32_t height = 0)
 {
     Bytes b(18 + 64, 0x7F);
     std::fill(b.begin(), b.begin() + 18, 0);
     b[2] = 2;  // uncompressed true colour
     Put16(b, 12, side);
-    Put16(b, 14, side);
+    Put16(b, 14, height ? height : side);
     b[16] = static_cast<std::uint8_t>(depth);
     b[17] = depth == 32 ? 8 : 0;
     return b;
 }
 
-Bytes Bmp(std::uint32_t side, int bits)
+Bytes Bmp(std::uint32_t side, int bits, std::uint32_t height = 0)
 {
     const std::uint32_t palette = bits == 8 ? 1024 : 0;
     Bytes b(54 + palette + 64, 0x55);
@@ -52,7 +52,7 @@ Bytes Bmp(std::uint32_t side, int bits)
     Put32(b, 10, 54 + palette);
     Put32(b, 14, 40);
     Put32(b, 18, side);
-    Put32(b, 22, side);
+    Put32(b, 22, height ? height : side);
     Put16(b, 26, 1);
     Put16(b, 28, static_cast<std::uint32_t>(bits));
     return b;
@@ -133,7 +133,10 @@ std::vector<std::pair<std::string, Bytes>> LyingHeaders(std::uint32_t side)
     return {{"tga32-" + s + ".tga", Tga(side, 32)}, {"tga24-" + s + ".tga", Tga(side, 24)},
             {"bmp24-" + s + ".bmp", Bmp(side, 24)}, {"bmp8-" + s + ".bmp", Bmp(side, 8)},
             {"dds-" + s + ".dds", Dds(side)},       {"png-" + s + ".png", Png(side)},
-            {"jpeg-" + s + ".jpg", Jpeg(side)},     {"ppm-" + s + ".ppm", Ppm(side)}};
+            {"jpeg-" + s + ".jpg", Jpeg(side)},     {"ppm-" + s + ".ppm", Ppm(side)},
+            // Mip-chain pictures: all levels one under the other.
+            {"tgachain-" + s + ".tga", Tga(std::min(side, 16384u), 32, 32766)},
+            {"bmpchain-" + s + ".bmp", Bmp(side, 24, 1920)}};
 }
 
 Bytes HugeRleBmp(int side)

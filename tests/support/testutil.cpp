@@ -45,7 +45,7 @@ TempDir::~TempDir()
 }
 
 RunResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-              const std::vector<std::string>& env, int timeoutSeconds)
+              const std::vector<std::string>& env, int timeoutSeconds, Console console)
 {
     int pipefd[2];
     if (::pipe2(pipefd, O_CLOEXEC) != 0)
@@ -79,6 +79,8 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
         ::dup2(devnull, 0);
         ::dup2(pipefd[1], 1);
         ::dup2(pipefd[1], 2);
+        if (console == Console::Closed)
+            ::close(1);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0)
             ::_exit(126);
         ::execve(program.c_str(), argv.data(), envp.data());
@@ -98,6 +100,11 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
             if (n <= 0)
                 break;
             result.output.append(buf, static_cast<size_t>(n));
+            if (console == Console::FirstByteOnly) {
+                // Whatever the child writes from now on meets a closed pipe.
+                result.output.resize(1);
+                break;
+            }
         }
         timespec now{};
         ::clock_gettime(CLOCK_MONOTONIC, &now);
@@ -118,9 +125,9 @@ RunResult Run(const std::string& program, const std::vector<std::string>& args, 
 }
 
 RunResult RunMipforge(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::vector<std::string>& env)
+                      const std::vector<std::string>& env, Console console)
 {
-    return Run(MIPFORGE_EXE, args, cwd, env);
+    return Run(MIPFORGE_EXE, args, cwd, env, 120, console);
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path)

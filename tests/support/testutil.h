@@ -31,15 +31,20 @@ struct RunResult {
     std::string output;    // standard output and standard error, interleaved
 };
 
+// How the child's standard output is attached: read to its end, closed
+// before the program starts, or a pipe whose reader goes away after the
+// first byte (standard error stays on the pipe in every case).
+enum class Console { Read, Closed, FirstByteOnly };
+
 // Runs a program with the given arguments (argv[0] is `program`) in `cwd`,
 // with extra environment settings "NAME=value", no standard input, and waits
 // for it.  Ends it after `timeoutSeconds`.
 RunResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
-              const std::vector<std::string>& env = {}, int timeoutSeconds = 120);
+              const std::vector<std::string>& env = {}, int timeoutSeconds = 120, Console console = Console::Read);
 
 // The real converter binary, run in `cwd`.
 RunResult RunMipforge(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::vector<std::string>& env = {});
+                      const std::vector<std::string>& env = {}, Console console = Console::Read);
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
 std::string ReadText(const std::filesystem::path& path);

@@ -93,6 +93,8 @@ HRESULT MakeTexture(IDirect3DDevice8* device, const d3dx::image::Picture& pic, U
                                    direct ? pool : D3DPOOL_SCRATCH, own.put());
     if (FAILED(hr))
         return hr;
+    if (srcPalette)
+        own->SetPalette(srcPalette);
     for (UINT i = 0; i < stored; ++i)
         if (FAILED(hr = FillLevel(own.get(), i, pic.levels[i], pic.format)))
             return hr;
@@ -117,6 +119,8 @@ HRESULT MakeTexture(IDirect3DDevice8* device, const d3dx::image::Picture& pic, U
             return hr;
     }
 
+    if (dstPalette)
+        result->SetPalette(dstPalette);
     if (paletteOut && IsPalettised(target)) {
         if (dstPalette) {
             std::memcpy(paletteOut, dstPalette, sizeof(PALETTEENTRY) * 256);

@@ -159,6 +159,8 @@ HRESULT FilterTexture(IDirect3DTexture8* texture, const PALETTEENTRY* palette, U
         return d3dx::Fail(D3DERR_INVALIDCALL, "mip filtering needs a texture");
     if (srcLevel == D3DX_DEFAULT)
         srcLevel = 0;
+    if (!palette)
+        palette = texture->GetPalette();
     const UINT levels = texture->GetLevelCount();
     if (srcLevel >= levels)
         return d3dx::Fail(D3DERR_INVALIDCALL, "mip level " + std::to_string(srcLevel) + " does not exist (the texture has " +

@@ -1,3 +1,4 @@
+#include "comptr.h"
 #include "d3dx8_internal.h"
 #include "surface_io.h"
 
@@ -36,6 +37,18 @@ bool SamePalette(D3DFORMAT format, const PALETTEENTRY* a, const PALETTEENTRY* b)
     if (info->kind != FormatKind::Palette || a == b)
         return true;
     return a && b && std::memcmp(a, b, 256 * sizeof(PALETTEENTRY)) == 0;
+}
+
+// A surface given no palette reads and writes through the one its texture
+// carries; only a texture without one falls back to the grey ramp.
+const PALETTEENTRY* PaletteOf(IDirect3DSurface8* surface, const PALETTEENTRY* given)
+{
+    if (given)
+        return given;
+    ComPtr<IDirect3DTexture8> texture;
+    if (FAILED(surface->GetContainer(texture.put())))
+        return nullptr;
+    return texture->GetPalette();
 }
 
 bool WholeSurface(const RECT& r, const D3DSURFACE_DESC& d)
@@ -77,6 +90,8 @@ HRESULT LoadSurface(IDirect3DSurface8* dst, const PALETTEENTRY* dstPalette, cons
     const DWORD base = BaseFilter(filter);
     if (base == 0)
         return d3dx::Fail(D3DERR_INVALIDCALL, "unknown filter " + std::to_string(filter));
+    srcPalette = PaletteOf(src, srcPalette);
+    dstPalette = PaletteOf(dst, dstPalette);
 
     std::string why;
     LockedSurface source, dest;
