@@ -14,6 +14,7 @@
 #include "texconvert.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -59,6 +60,42 @@ void WriteDdsSeeds(const fs::path& folder)
     }
     device->Release();
     d3d->Release();
+}
+
+// DDS records no writer of the repository makes (bump maps, video, a
+// D3DFORMAT number as the code) and plain PNM text, for the image harness.
+void WriteRecordSeeds(const fs::path& folder)
+{
+    const struct {
+        const char* name;
+        DdsPixelFormat pf;
+        std::size_t levelBytes;  // 4 x 4 texels
+    } records[] = {
+        {"v8u8", {sizeof(DdsPixelFormat), DDPF_BUMPDUDV, 0, 16, 0xFF, 0xFF00, 0, 0}, 32},
+        {"l6v5u5", {sizeof(DdsPixelFormat), DDPF_BUMPLUMINANCE, 0, 16, 0x1F, 0x3E0, 0xFC00, 0}, 32},
+        {"x8l8v8u8", {sizeof(DdsPixelFormat), DDPF_BUMPLUMINANCE, 0, 32, 0xFF, 0xFF00, 0xFF0000, 0}, 64},
+        {"yuy2", {sizeof(DdsPixelFormat), DDPF_FOURCC, D3DFMT_YUY2, 0, 0, 0, 0, 0}, 32},
+        {"code21", {sizeof(DdsPixelFormat), DDPF_FOURCC, D3DFMT_A8R8G8B8, 0, 0, 0, 0, 0}, 64},
+    };
+    for (const auto& r : records) {
+        DdsHeader h{};
+        h.size = sizeof h;
+        h.flags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
+        h.height = h.width = 4;
+        h.pixelFormat = r.pf;
+        h.caps = DDSCAPS_TEXTURE;
+        std::vector<std::uint8_t> bytes(DDS_DATA_OFFSET + r.levelBytes);
+        const DWORD magic = DDS_MAGIC;
+        std::memcpy(bytes.data(), &magic, sizeof magic);
+        std::memcpy(bytes.data() + sizeof magic, &h, sizeof h);
+        for (std::size_t i = DDS_DATA_OFFSET; i < bytes.size(); ++i)
+            bytes[i] = static_cast<std::uint8_t>(i * 37);
+        Save(folder / (std::string(r.name) + ".dds"), bytes);
+    }
+    Save(folder / "plain.pbm", std::string("P1\n# a comment\n3 2\n0 1 0\n1 0 1\n"));
+    Save(folder / "plain.pgm", std::string("P2\n2 2\n15\n0 15\n7 16\n"));
+    Save(folder / "plain.ppm", std::string("P3\n2 1\n255\n255 0 10\n1 2 3\n"));
+    Save(folder / "bitmap.pbm", std::string("P4\n3 2\n\xA0\x5F"));
 }
 
 // Mip-chain pictures for the two chain readers: the smallest BMP height that
@@ -154,6 +191,7 @@ int main(int argc, char** argv)
                 fs::copy_file(p, root / "png" / p.filename(), fs::copy_options::overwrite_existing);
         }
         WriteDdsSeeds(root / "image");
+        WriteRecordSeeds(root / "image");
         WriteChainSeeds(root / "loadbmp", root / "loadtga");
         WriteXmlSeeds(root / "xml", root / "project");
         WriteDxtSeeds(root / "dxt");

@@ -29,6 +29,10 @@ constexpr DWORD DDPF_FOURCC = 0x4;
 constexpr DWORD DDPF_PALETTEINDEXED8 = 0x20;
 constexpr DWORD DDPF_RGB = 0x40;
 constexpr DWORD DDPF_LUMINANCE = 0x20000;
+// Bump maps: red and green masks hold U and V, blue W, alpha Q; with
+// DDPF_BUMPLUMINANCE the blue mask holds the luminance instead.
+constexpr DWORD DDPF_BUMPLUMINANCE = 0x40000;
+constexpr DWORD DDPF_BUMPDUDV = 0x80000;
 
 // Caps
 constexpr DWORD DDSCAPS_COMPLEX = 0x8;

@@ -1,57 +1,58 @@
-// DDS reader: 2D textures with their stored mip levels, in every format the
-// pixel-format record can name (four-character DXT codes, RGB masks,
-// luminance, alpha-only and 8-bit palettes).  Cube maps and volumes are not
-// read; the pipeline makes neither.
+// DDS reader: 2D textures with their stored mip levels, in every format of
+// the format table but the palettised A8P8: four-character codes (DXTn,
+// UYVY, YUY2) and D3DFORMAT numbers in the code field, RGB, luminance,
+// alpha-only and bump records, and 8-bit palettes.  Cube maps and volumes
+// are not read; the pipeline makes neither.
+#include "dds_format.h"
 #include "imagefile.h"
 
-#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace d3dx::image {
 
 namespace {
 
-constexpr std::size_t kMagicBytes = 4;
-constexpr std::size_t kHeaderBytes = 124;
-constexpr std::size_t kPixelFormatAt = 72;  // inside the header
-
-enum : std::uint32_t {
-    kFlagMipCount = 0x20000,
-    kPfAlphaPixels = 0x1,
-    kPfAlpha = 0x2,
-    kPfFourCC = 0x4,
-    kPfPalette8 = 0x20,
-    kPfRgb = 0x40,
-    kPfLuminance = 0x20000,
-    kCaps2CubeMap = 0x200,
-    kCaps2Volume = 0x200000,
-};
-
-D3DFORMAT FormatFromRecord(const BYTE* pf)
+D3DFORMAT FormatFromRecord(const DdsPixelFormat& pf)
 {
-    const std::uint32_t flags = Le32(pf + 4), fourCC = Le32(pf + 8), bits = Le32(pf + 12);
-    const std::uint32_t r = Le32(pf + 16), g = Le32(pf + 20), b = Le32(pf + 24);
-    const std::uint32_t a = (flags & (kPfAlphaPixels | kPfAlpha)) ? Le32(pf + 28) : 0;
-    if (flags & kPfFourCC) {
-        const D3DFORMAT f = static_cast<D3DFORMAT>(fourCC);
-        return IsBlockFormat(f) ? f : D3DFMT_UNKNOWN;
+    if (pf.flags & DDPF_FOURCC) {
+        // D3D9-era writers put the D3DFORMAT number of a format without a
+        // record of its own here (60 for V8U8).  A palette comes only with
+        // DDPF_PALETTEINDEXED8.
+        const FormatInfo* f = D3DFormatInfo(static_cast<D3DFORMAT>(pf.fourCC));
+        return f && f->kind != FormatKind::Palette ? f->format : D3DFMT_UNKNOWN;
     }
-    if (flags & kPfPalette8)
-        return bits == 8 ? D3DFMT_P8 : D3DFMT_UNKNOWN;
+    if (pf.flags & DDPF_PALETTEINDEXED8)
+        return pf.rgbBitCount == 8 ? D3DFMT_P8 : D3DFMT_UNKNOWN;
+    DWORD r = pf.redMask, g = pf.greenMask, b = pf.blueMask;
+    DWORD a = (pf.flags & (DDPF_ALPHAPIXELS | DDPF_ALPHA)) ? pf.alphaMask : 0;
     FormatKind kind;
-    if (flags & kPfRgb)
+    if (pf.flags & DDPF_BUMPLUMINANCE) {
+        // The record keeps luminance in the blue slot, the table in alpha.
+        kind = FormatKind::Bump;
+        a = std::exchange(b, 0);
+    } else if (pf.flags & DDPF_BUMPDUDV) {
+        // Q8W8V8U8 and A2W10V10U10 carry their alpha mask with or without
+        // DDPF_ALPHAPIXELS.  D3DX wrote A2W10V10U10 with the U and W masks
+        // exchanged over data in the format's own layout.
+        kind = FormatKind::Bump;
+        a = pf.alphaMask;
+        if (r == 0x3FF00000 && g == 0xFFC00 && b == 0x3FF)
+            std::swap(r, b);
+    } else if (pf.flags & DDPF_RGB) {
         kind = FormatKind::Rgb;
-    else if (flags & kPfLuminance)
+    } else if (pf.flags & DDPF_LUMINANCE) {
         kind = FormatKind::Luminance;
-    else if (flags & kPfAlpha)
+    } else if (pf.flags & DDPF_ALPHA) {
         kind = FormatKind::Alpha;
-    else
+    } else {
         return D3DFMT_UNKNOWN;
+    }
     // The format table knows every mask set; the first match wins, which
     // picks X8R8G8B8 over formats that merely share its masks.
     for (const FormatInfo& f : D3DFormatTable())
-        if (f.kind == kind && f.bitsPerPixel == bits && f.redMask == r && f.greenMask == g && f.blueMask == b &&
-            f.alphaMask == a)
+        if (f.kind == kind && f.bitsPerPixel == pf.rgbBitCount && f.redMask == r && f.greenMask == g &&
+            f.blueMask == b && f.alphaMask == a)
             return f.format;
     return D3DFMT_UNKNOWN;
 }
@@ -63,30 +64,29 @@ bool LooksLikeDds(Bytes data) { return data.size() >= 4 && std::memcmp(data.data
 HRESULT DecodeDds(Bytes data, Picture& out)
 {
     out.fileFormat = D3DXIFF_DDS;
-    if (data.size() < kMagicBytes + kHeaderBytes)
+    if (data.size() < DDS_DATA_OFFSET)
         return Bad("DDS file is cut short: %zu bytes, no header", data.size());
-    const BYTE* h = data.data() + kMagicBytes;
-    if (Le32(h) != kHeaderBytes || Le32(h + kPixelFormatAt) != 32)
-        return Bad("DDS header sizes %u and %u are not 124 and 32", Le32(h), Le32(h + kPixelFormatAt));
-    const std::uint32_t flags = Le32(h + 4);
-    const std::int64_t height = Le32(h + 8), width = Le32(h + 12);
-    const std::uint32_t mipCount = Le32(h + 24);
-    if (Le32(h + 108) & (kCaps2CubeMap | kCaps2Volume))
+    DdsHeader h;
+    std::memcpy(&h, data.data() + sizeof(DWORD), sizeof h);
+    if (h.size != sizeof(DdsHeader) || h.pixelFormat.size != sizeof(DdsPixelFormat))
+        return Bad("DDS header sizes %u and %u are not 124 and 32", h.size, h.pixelFormat.size);
+    const std::int64_t height = h.height, width = h.width;
+    if (h.caps2 & (DDSCAPS2_CUBEMAP | DDSCAPS2_VOLUME))
         return Bad("DDS cube maps and volume textures are not readable");
     if (!CheckSides("DDS", width, height))
         return D3DXERR_INVALIDDATA;
-    const D3DFORMAT format = FormatFromRecord(h + kPixelFormatAt);
+    const D3DFORMAT format = FormatFromRecord(h.pixelFormat);
     if (format == D3DFMT_UNKNOWN)
-        return Bad("DDS pixel format (flags %08X, code %08X, %u bits) is not readable", Le32(h + kPixelFormatAt + 4),
-                   Le32(h + kPixelFormatAt + 8), Le32(h + kPixelFormatAt + 12));
+        return Bad("DDS pixel format (flags %08X, code %08X, %u bits) is not readable", h.pixelFormat.flags,
+                   h.pixelFormat.fourCC, h.pixelFormat.rgbBitCount);
 
     const UINT w = static_cast<UINT>(width), ht = static_cast<UINT>(height);
     const UINT full = D3DFullMipCount(w, ht);
-    UINT levels = (flags & kFlagMipCount) && mipCount ? mipCount : 1;
+    UINT levels = (h.flags & DDSD_MIPMAPCOUNT) && h.mipMapCount ? h.mipMapCount : 1;
     if (levels > full)
         return Bad("DDS header promises %u levels; %u x %u has at most %u", levels, w, ht, full);
 
-    std::size_t at = kMagicBytes + kHeaderBytes;
+    std::size_t at = DDS_DATA_OFFSET;
     if (format == D3DFMT_P8) {
         if (data.size() - at < sizeof out.palette)
             return Bad("DDS file is cut short inside its palette");
