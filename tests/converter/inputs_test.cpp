@@ -94,7 +94,7 @@ samplegen::Indexed Palettised(int colours)
 }
 
 // Every road a palettised picture can take into a compressed texture reads
-// its palette: read as grey indices these pictures score below 10 dB (the
+// its palette: read as grey indices these pictures score 2 to 12 dB (the
 // harsh 16-colour one scores 17 dB through its palette).
 TEST(PalettisedSources, DirectoryAndNoiseModesConvertThroughThePalette)
 {
