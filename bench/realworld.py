@@ -643,7 +643,7 @@ def load_message_rules(path):
     with open(path, encoding="utf-8") as f:
         text = f.read()
     text = text.split("\n## Atlasdesk")[0]
-    builder, reasons, cells = [], [], []
+    builder, cells = [], []
     section = ""
     for line in text.splitlines():
         if line.startswith("## "):
@@ -725,6 +725,8 @@ class Bench:
         self.notes = []
         self.runs = 0
         self.taken = {}
+        self.rebuilds = []
+        self.built = self.binary_id()
         self.env = dict(os.environ)
         self.env.pop("MIPFORGE_NO_DEVICE", None)
         if args.threads:
@@ -735,6 +737,7 @@ class Bench:
         shutil.rmtree(cwd, ignore_errors=True)
         os.makedirs(cwd)
         cmd = [self.binary] + args
+        self.note_rebuild(pkg)
         for attempt in range(4):
             # The binary may be being rebuilt: wait for it to be back.
             for _ in range(60):
@@ -780,6 +783,22 @@ class Bench:
                 seen.add(line)
                 self.flag(pkg, "line", "console line not in docs/errors.md: %r" % line, run, "")
         return run
+
+    def binary_id(self):
+        try:
+            st = os.stat(self.binary)
+            return st.st_mtime_ns, st.st_size
+        except OSError:
+            return None
+
+    def note_rebuild(self, pkg):
+        """Remembers where the binary was replaced during the run, so that a
+        report mixing two builds says so."""
+        now = self.binary_id()
+        if now is not None and now != self.built:
+            self.rebuilds.append((pkg, time.strftime("%H:%M:%S")))
+            print("   note: %s was replaced (before a run of %s)" % (self.binary, pkg), flush=True)
+            self.built = now
 
     def check_status(self, pkg, run, allowed, why=""):
         if run.status is None or run.status < 0:
@@ -995,8 +1014,8 @@ class Bench:
             else:
                 fmt = "DXT5" if s.path.lower().endswith("tga") else "DXT1"
             info, problems = parse_dds(out)
-            row = self.add_row(pkg, s, "complex", out, drun, fmt, s.expected_levels() if s.size else None,
-                               info, problems)
+            self.add_row(pkg, s, "complex", out, drun, fmt, s.expected_levels() if s.size else None,
+                         info, problems)
             if info is not None and not problems:
                 dumped.append((s, out, info))
         if dumped and not self.args.no_dds:
@@ -1275,6 +1294,9 @@ def report(bench, packages):
                 print("        ... %d more" % (len(fls) - 3))
     print("\nWorst top levels (source | result): %s" % worst_dir)
     print("%d runs, %d outputs, %d flags" % (bench.runs, len(rows), len(flags)))
+    for pkg, when in bench.rebuilds:
+        print("WARNING: the binary was replaced at %s, during %s: the results mix two builds; run again" %
+              (when, pkg))
 
 
 def main():
