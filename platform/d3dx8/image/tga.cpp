@@ -50,7 +50,10 @@ HRESULT DecodeTga(Bytes data, Picture& out)
         return Bad("TGA true-colour picture of %u bits per pixel is not readable", depth);
     if (base == 3 && depth != 8 && depth != 16)
         return Bad("TGA grey picture of %u bits per pixel is not readable", depth);
-    const unsigned alphaLimit = base == 1 || depth == 32 || (base == 3 && depth == 16) ? 8u : depth <= 16 ? 1u : 0u;
+    // An 8-bit grey picture has no room for alpha, yet some writers give it 8
+    // alpha bits (the grey is meant as coverage); it is read as grey, as
+    // other readers do.
+    const unsigned alphaLimit = base == 1 || base == 3 || depth == 32 ? 8u : depth <= 16 ? 1u : 0u;
     if (alphaBits > alphaLimit)
         return Bad("TGA header gives %u alpha bits for %u bits per pixel", alphaBits, depth);
     if (!CheckSides("TGA", width, height))
