@@ -79,7 +79,8 @@ int RunDumpMode(IDirect3DDevice8* device, const char* texFile, const char* outDi
         const std::string path = win32::PathJoin(outDir ? outDir : "", std::string(name) + ".dds");
         if (FAILED(Tex_SaveDDS(texture.get(), path.c_str())))
             dprintf("can't save %s\n", path.c_str());
-        dprintf("%s\n", name);
+        else
+            dprintf("%s\n", name);
     }
     return 1;
 }

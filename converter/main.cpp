@@ -47,6 +47,9 @@ int main(int argc, char** argv)
     // A console that went away (a pipe into `head`) must not end the job: its
     // writes fail and are dropped, and the log keeps the whole record.
     std::signal(SIGPIPE, SIG_IGN);
+    // Past a file-size limit a write fails (and the save with it) instead of
+    // ending the run.
+    std::signal(SIGXFSZ, SIG_IGN);
     pDPrintOutputProc = LogOutputProc;
     return MipforgeMain(argc, argv);
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <future>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -40,11 +41,18 @@ void RunInOrder(std::size_t count, unsigned ahead, const std::function<Result(st
         std::vector<std::string> messages;
     };
     auto start = [&](std::size_t i) {
-        return std::async(std::launch::async, [&work, i] {
+        auto job = [&work, i] {
             DPrintCapture capture;
             Result r = work(i);
             return Done{std::move(r), capture.take()};
-        });
+        };
+        // Without a thread for it (no memory for a stack under a ulimit) the
+        // item runs on the calling thread when its turn comes.
+        try {
+            return std::async(std::launch::async, job);
+        } catch (const std::system_error&) {
+            return std::async(std::launch::deferred, job);
+        }
     };
 
     std::deque<std::future<Done>> running;

@@ -7,8 +7,11 @@
 #include <cstdio>
 #include <string>
 
+#include <cstdlib>
+
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace misc {
@@ -70,6 +73,14 @@ bool mmf_write::open(const char* name, std::size_t reserve)
         reserve = max_reserve;
     void* base = ::mmap(nullptr, reserve == 0 ? page_size_ : reserve, PROT_NONE,
                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    // Under an address-space limit the whole reach may not be had; a smaller
+    // reservation still builds what fits in it ("Memory overflow" past it).
+    for (std::size_t smaller = reserve / 2; base == MAP_FAILED && errno == ENOMEM && smaller >= (1u << 20);
+         smaller /= 2) {
+        base = ::mmap(nullptr, smaller, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (base != MAP_FAILED)
+            reserve = smaller;
+    }
     if (base == MAP_FAILED)
         throw error("VirtualAlloc(MEM_RESERVE) %zu byte - %d", reserve, errno);
     base_ = static_cast<char*>(base);
@@ -147,6 +158,28 @@ void mmf_write::close()
     if (target.empty()) {
         discard();
         throw error("CreateFile() %d", ENOENT);
+    }
+    // A symbolic link is followed, so the file it names is replaced and the
+    // link stays; a device or a pipe cannot be renamed over and is written
+    // as it is.
+    if (char* real = ::realpath(target.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
+            int code = errno;
+            discard();
+            throw error("CreateFile() %d", code);
+        }
+        bool written = write_all(fd, base_, used_);
+        written = ::close(fd) == 0 && written;
+        discard();
+        if (!written)
+            throw "WriteFile(MEM_RESERVE)";
+        return;
     }
     std::string temporary;
     int fd = create_temporary(target, temporary);

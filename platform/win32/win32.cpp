@@ -93,6 +93,7 @@ int StrICmp(const char* a, const char* b)
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,7 +130,17 @@ bool AtomicFile::open(const std::string& target)
 {
     discard();
     target_ = target;
-    temp_ = target + ".tmp-XXXXXX";
+    if (char* real = ::realpath(target.c_str(), nullptr)) {
+        target_ = real;
+        std::free(real);
+    }
+    struct stat st {};
+    if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        inPlace_ = fd_ >= 0;
+        return inPlace_;
+    }
+    temp_ = target_ + ".tmp-XXXXXX";
     fd_ = ::mkostemp(temp_.data(), O_CLOEXEC);
     if (fd_ < 0) {
         temp_.clear();
@@ -165,6 +176,10 @@ bool AtomicFile::commit()
         return false;
     int fd = fd_;
     fd_ = -1;
+    if (inPlace_) {
+        inPlace_ = false;
+        return ::close(fd) == 0;
+    }
     if (::close(fd) != 0 || ::rename(temp_.c_str(), target_.c_str()) != 0) {
         int saved = errno;
         ::unlink(temp_.c_str());
@@ -182,6 +197,7 @@ void AtomicFile::discard()
         ::close(fd_);
         fd_ = -1;
     }
+    inPlace_ = false;
     if (!temp_.empty()) {
         ::unlink(temp_.c_str());
         temp_.clear();

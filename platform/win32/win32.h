@@ -61,7 +61,8 @@ std::optional<FileId> IdentifyFile(const std::string& path);
 
 // Writes a file under a temporary name beside the target and renames it
 // into place on commit, so that the target is either the old file or the
-// complete new one.  Without commit (or when a write failed) the temporary
+// complete new one.  A symbolic link is followed (the file it names is
+// replaced, the link stays); a device or a pipe is written in place.  Without commit (or when a write failed) the temporary
 // file is removed and the target is untouched.
 class AtomicFile {
 public:
@@ -83,6 +84,7 @@ public:
 
 private:
     int fd_ = -1;
+    bool inPlace_ = false;  // a device or pipe, written as it is
     std::string target_;
     std::string temp_;
 };

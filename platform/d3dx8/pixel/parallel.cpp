@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -64,10 +65,15 @@ public:
     }
 
 private:
+    // A thread that cannot be started (no memory for its stack under a
+    // ulimit) leaves the work to those there are, the caller at least.
     void Grow(unsigned wanted)
     {
-        while (workers_.size() < wanted)
-            workers_.emplace_back([this] { Loop(); });
+        try {
+            while (workers_.size() < wanted)
+                workers_.emplace_back([this] { Loop(); });
+        } catch (const std::exception&) {
+        }
     }
 
     void Loop()
