@@ -232,7 +232,8 @@ def range_fit(ref, fmt, weight):
     """What a plain block encoder makes of ref: per 4x4 block the colours'
     principal axis, its ends rounded to 5:6:5, four colours on it, each
     texel the nearest; alpha by its own range (DXT5) or cut to 4 bits
-    (DXT3).  weight (h, w) says which texels' colour counts.  Content a
+    (DXT3); DXT1 blocks with transparent texels get the 3-colour palette.
+    weight (h, w) says which texels' colour counts.  Content a
     block format cannot hold (three unrelated colours in a block) scores low
     here too, so the floor of such pictures follows this fit."""
     h, w = ref.shape[:2]
@@ -252,6 +253,12 @@ def range_fit(ref, fmt, weight):
     scale = np.array([31.0, 63.0, 31.0])
     ends = [np.clip(np.rint((mean + e[:, None] * axis) * scale / 255.0), 0, scale) * 255.0 / scale for e in span]
     pal = np.stack([ends[0], (2 * ends[0] + ends[1]) / 3, (ends[0] + 2 * ends[1]) / 3, ends[1]], 1)
+    if fmt == "DXT1":
+        # A block with a texel below alpha 128 must be a 3-colour block (its
+        # fourth entry is the transparent one): two ends and their midpoint.
+        three = (blocks[:, :, 3] < 128).any(1)
+        pal3 = np.stack([ends[0], (ends[0] + ends[1]) / 2, ends[1], ends[1]], 1)
+        pal = np.where(three[:, None, None], pal3, pal)
     dist = ((x[:, :, None, :] - pal[:, None, :, :]) ** 2).sum(-1)
     out = blocks.copy()
     out[:, :, :3] = pal[np.arange(len(pal))[:, None], dist.argmin(2)]
