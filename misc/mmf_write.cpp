@@ -1,17 +1,14 @@
 #include "mmf_write.h"
 
-#include <atomic>
+#include "win32.h"
+
 #include <cassert>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <string>
 
-#include <cstdlib>
-
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace misc {
@@ -22,35 +19,6 @@ namespace {
 std::size_t round_up(std::size_t size, std::size_t alignment)
 {
     return (size + alignment - 1) & ~(alignment - 1);
-}
-
-// A name beside the target that no other writer uses.
-int create_temporary(const std::string& target, std::string& temporary)
-{
-    static std::atomic<unsigned> serial{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-bool write_all(int fd, const char* bytes, std::size_t size)
-{
-    while (size > 0) {
-        // Linux writes at most about 2 GiB per call.
-        std::size_t chunk = size < (std::size_t(1) << 30) ? size : (std::size_t(1) << 30);
-        ssize_t n = ::write(fd, bytes, chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -152,52 +120,20 @@ void mmf_write::close()
 {
     if (!is_open())
         return;
-    std::string target = name_;
     // An empty name is no file: failing here keeps a temporary file out of
     // the working folder and tells the caller nothing was written.
-    if (target.empty()) {
-        discard();
-        throw error("CreateFile() %d", ENOENT);
-    }
-    // A symbolic link is followed, so the file it names is replaced and the
-    // link stays; a device or a pipe cannot be renamed over and is written
-    // as it is.
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-        target = real;
-        std::free(real);
-    }
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-        int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0) {
-            int code = errno;
-            discard();
-            throw error("CreateFile() %d", code);
-        }
-        bool written = write_all(fd, base_, used_);
-        written = ::close(fd) == 0 && written;
-        discard();
-        if (!written)
-            throw "WriteFile(MEM_RESERVE)";
-        return;
-    }
-    std::string temporary;
-    int fd = create_temporary(target, temporary);
-    if (fd < 0) {
-        int code = errno;
+    win32::AtomicFile file;
+    if (name_.empty() || !file.open(name_)) {
+        int code = name_.empty() ? ENOENT : errno;
         discard();
         throw error("CreateFile() %d", code);
     }
-    bool written = write_all(fd, base_, used_) && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (!written) {
-        ::unlink(temporary.c_str());
+    if (!file.write(base_, used_) || !file.sync()) {
         discard();
         throw "WriteFile(MEM_RESERVE)";
     }
-    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    if (!file.commit()) {
         int code = errno;
-        ::unlink(temporary.c_str());
         discard();
         throw error("MoveFileEx() %d", code);
     }

@@ -136,7 +136,10 @@ bool AtomicFile::open(const std::string& target)
     }
     struct stat st {};
     if (::stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-        fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+        // A pipe without a reader fails at once (ENXIO) instead of waiting.
+        fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd_ >= 0)
+            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
         inPlace_ = fd_ >= 0;
         return inPlace_;
     }
@@ -169,6 +172,8 @@ bool AtomicFile::write(const void* data, size_t size)
     }
     return true;
 }
+
+bool AtomicFile::sync() { return fd_ >= 0 && (inPlace_ || ::fsync(fd_) == 0); }
 
 bool AtomicFile::commit()
 {

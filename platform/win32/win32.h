@@ -76,6 +76,8 @@ public:
     bool open(const std::string& target);
     // Writes all bytes, retrying short writes; false on any failure.
     bool write(const void* data, size_t size);
+    // Flushes what was written to the disk (nothing to do for a device).
+    bool sync();
     // Closes the temporary file and renames it over the target.
     bool commit();
     // Removes the temporary file; the target stays as it was.
