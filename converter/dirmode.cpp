@@ -16,6 +16,7 @@
 #include "win32.h"
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <vector>
 
@@ -127,8 +128,9 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     auto prepare = [&](std::size_t index) {
         const auto& [key, path] = entries[index];
         Prepared out;
-        PALETTEENTRY* palette = nullptr;
-        ComPtr<IDirect3DTexture8> texture(Tex_LoadFile(path.c_str(), device, &palette));
+        PALETTEENTRY* loaded = nullptr;
+        ComPtr<IDirect3DTexture8> texture(Tex_LoadFile(path.c_str(), device, &loaded));
+        std::unique_ptr<PALETTEENTRY[]> palette(loaded);
         if (!texture) {
             dprintf("can't open %s\n", path.c_str());
             return out;
@@ -141,7 +143,6 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
             IDirect3DTexture8* converted = Tex_Convert(&dev, texture.get(), target);
             if (!converted) {
                 dprintf("can't convert %s\n", path.c_str());
-                delete[] palette;
                 return out;
             }
             if (converted != texture.get()) {
@@ -149,17 +150,14 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
                 texture.reset(converted);
             }
         }
-        const bool named = !OutputName(key).empty();
-        if (!named || outDir) {
-            delete[] palette;
-            palette = nullptr;
-        }
-        if (!named)
+        // A key without a dot names no output and is skipped without a word.
+        if (OutputName(key).empty())
             return out;
         out.texture = texture.release();
-        out.palette = palette;
-        if (!outDir)
+        if (!outDir) {
+            out.palette = palette.release();
             dprintf("push %s -> %s\n", path.c_str(), key.c_str());
+        }
         return out;
     };
     auto deliver = [&](std::size_t index, Prepared& p) {
