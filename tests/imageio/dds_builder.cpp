@@ -1,5 +1,7 @@
 #include "dds_builder.h"
 
+#include "imagefile.h"
+
 namespace imageio {
 
 namespace {
@@ -31,19 +33,24 @@ DdsFile MakeDds(D3DFORMAT format, UINT width, UINT height, UINT levels, std::uin
     case FormatKind::Palette: flags = 0x20; break;
     case FormatKind::Luminance: flags = 0x20000; break;
     case FormatKind::Alpha: flags = 0x2; break;
+    case FormatKind::Yuv: flags = 0x4; break;
+    // Bump records as era files store them: a luminance mask (the table's
+    // alpha mask of L6V5U5 and X8L8V8U8) goes in the blue slot.
+    case FormatKind::Bump: flags = info->blueMask || !info->alphaMask ? 0x80000 : 0x40000; break;
     default: flags = 0x40; break;
     }
-    if (info->alphaMask && info->kind != FormatKind::Alpha)
+    const bool luminanceInBlue = flags == 0x40000;
+    if (info->alphaMask && info->kind != FormatKind::Alpha && !luminanceInBlue)
         flags |= 0x1;
     Put32(dds.bytes, h + 76, flags);
-    if (info->kind == FormatKind::Block) {
+    if (flags == 0x4) {
         Put32(dds.bytes, h + 80, format);
     } else {
         Put32(dds.bytes, h + 84, info->bitsPerPixel);
         Put32(dds.bytes, h + 88, info->redMask);
         Put32(dds.bytes, h + 92, info->greenMask);
-        Put32(dds.bytes, h + 96, info->blueMask);
-        Put32(dds.bytes, h + 100, info->alphaMask);
+        Put32(dds.bytes, h + 96, luminanceInBlue ? info->alphaMask : info->blueMask);
+        Put32(dds.bytes, h + 100, luminanceInBlue ? 0 : info->alphaMask);
     }
     Put32(dds.bytes, h + 104, 0x1000 | (levels > 1 ? 0x400008u : 0u));
 
@@ -59,10 +66,7 @@ DdsFile MakeDds(D3DFORMAT format, UINT width, UINT height, UINT levels, std::uin
         dds.bytes.insert(dds.bytes.end(), p, p + sizeof dds.palette);
     }
     for (UINT i = 0; i < levels; ++i) {
-        const LevelLayout l = *D3DLevelLayout(format, width, height, i);
-        const std::size_t rowBytes = info->kind == FormatKind::Block ? static_cast<std::size_t>(l.pitch)
-                                                                     : std::size_t{l.width} * info->bitsPerPixel / 8;
-        std::vector<BYTE> level(rowBytes * l.rows);
+        std::vector<BYTE> level(d3dx::image::TightLevelOf(format, width, height, i).size());
         for (BYTE& b : level)
             b = next();
         dds.bytes.insert(dds.bytes.end(), level.begin(), level.end());

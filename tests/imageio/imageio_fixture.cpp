@@ -1,6 +1,7 @@
 #include "imageio_fixture.h"
 
 #include "dprintf.h"
+#include "imagefile.h"
 
 #include <cstring>
 
@@ -66,17 +67,14 @@ std::vector<BYTE> LevelBytes(IDirect3DTexture8* texture, UINT level)
 {
     D3DSURFACE_DESC desc{};
     EXPECT_EQ(texture->GetLevelDesc(level, &desc), S_OK);
-    const FormatInfo* info = D3DFormatInfo(desc.Format);
-    auto layout = D3DLevelLayout(desc.Format, desc.Width, desc.Height, 0);
-    if (!info || !layout)
+    const auto tight = d3dx::image::TightLevelOf(desc.Format, desc.Width, desc.Height, 0);
+    if (tight.size() == 0)
         return {};
-    const std::size_t rowBytes = info->kind == FormatKind::Block
-                                     ? static_cast<std::size_t>(layout->pitch)
-                                     : (std::size_t{desc.Width} * info->bitsPerPixel + 7) / 8;
+    const std::size_t rowBytes = static_cast<std::size_t>(tight.rowBytes);
     D3DLOCKED_RECT locked{};
     EXPECT_EQ(texture->LockRect(level, &locked, nullptr, D3DLOCK_READONLY), S_OK);
-    std::vector<BYTE> bytes(rowBytes * layout->rows);
-    for (UINT r = 0; r < layout->rows; ++r)
+    std::vector<BYTE> bytes(rowBytes * tight.rows);
+    for (UINT r = 0; r < tight.rows; ++r)
         std::memcpy(bytes.data() + r * rowBytes, static_cast<BYTE*>(locked.pBits) + std::size_t{r} * locked.Pitch,
                     rowBytes);
     texture->UnlockRect(level);
