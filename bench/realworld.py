@@ -343,21 +343,19 @@ def parse_dds(path):
         problems.append("%d levels, more than the full chain of %d" % (levels, full_chain(width, height)))
         levels = full_chain(width, height)
     top_bytes = level_bytes(fmt, width, height)
-    if fmt in BLOCK_BYTES:
-        if not flags & DDSD_LINEARSIZE:
-            problems.append("block format without DDSD_LINEARSIZE")
-        elif pitch != top_bytes:
-            problems.append("linear size %d, level 0 holds %d" % (pitch, top_bytes))
-        if flags & DDSD_PITCH:
-            problems.append("block format with DDSD_PITCH")
-    else:
-        row = width * MASKED[fmt][0] // 8
-        if not flags & DDSD_PITCH:
-            problems.append("uncompressed format without DDSD_PITCH")
-        elif pitch != row:
-            problems.append("pitch %d, a row holds %d" % (pitch, row))
-        if flags & DDSD_LINEARSIZE:
-            problems.append("uncompressed format with DDSD_LINEARSIZE")
+    # Block formats state level 0's size, uncompressed ones its row length.
+    block = fmt in BLOCK_BYTES
+    kind, flag, other, what = (("block format", DDSD_LINEARSIZE, DDSD_PITCH, "linear size %d, level 0 holds %d")
+                               if block else
+                               ("uncompressed format", DDSD_PITCH, DDSD_LINEARSIZE, "pitch %d, a row holds %d"))
+    expected = top_bytes if block else width * MASKED[fmt][0] // 8
+    names = {DDSD_LINEARSIZE: "DDSD_LINEARSIZE", DDSD_PITCH: "DDSD_PITCH"}
+    if not flags & flag:
+        problems.append("%s without %s" % (kind, names[flag]))
+    elif pitch != expected:
+        problems.append(what % (pitch, expected))
+    if flags & other:
+        problems.append("%s with %s" % (kind, names[other]))
     total = 128 + sum(level_bytes(fmt, *level_dims(width, height, i)) for i in range(levels))
     if len(data) != total:
         problems.append("file is %d bytes; header and %d levels make %d" % (len(data), levels, total))
