@@ -31,8 +31,7 @@ QString formatName(D3DFORMAT format)
 // One stored level, converted to A8R8G8B8 by the surface loader (which
 // decodes DXT through the codec and un-premultiplies DXT2 and DXT4), then
 // copied into a QImage, whose ARGB32 is the same 32-bit word per pixel.
-QImage convertLevel(IDirect3DDevice8* device, IDirect3DTexture8* stored, UINT level, const PALETTEENTRY* palette,
-                    QString& error)
+QImage convertLevel(IDirect3DDevice8* device, IDirect3DTexture8* stored, UINT level, QString& error)
 {
     D3DSURFACE_DESC desc{};
     ComPtr<IDirect3DSurface8> from, to;
@@ -41,7 +40,7 @@ QImage convertLevel(IDirect3DDevice8* device, IDirect3DTexture8* stored, UINT le
         FAILED(D3DXCreateTexture(device, desc.Width, desc.Height, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_SCRATCH,
                                  argb.put())) ||
         FAILED(argb->GetSurfaceLevel(0, to.put())) ||
-        FAILED(D3DXLoadSurfaceFromSurface(to.get(), nullptr, nullptr, from.get(), palette, nullptr,
+        FAILED(D3DXLoadSurfaceFromSurface(to.get(), nullptr, nullptr, from.get(), nullptr, nullptr,
                                           D3DX_FILTER_NONE, 0))) {
         error = QStringLiteral("level %1 cannot be decoded: %2").arg(level).arg(lastPlatformError("no reason given"));
         return {};
@@ -88,14 +87,14 @@ DdsPicture decodeDds(const QByteArray& file)
         return pic;
     }
 
-    // The file's own format and stored levels; the rest of the chain the
-    // reader allocates stays empty (no mip filter), and is not shown.
+    // The file's own format and stored levels (a P8 texture carries its
+    // palette); the rest of the chain the reader allocates stays empty (no
+    // mip filter), and is not shown.
     D3DXIMAGE_INFO info{};
-    PALETTEENTRY palette[256]{};
     ComPtr<IDirect3DTexture8> stored;
     if (FAILED(D3DXCreateTextureFromFileInMemoryEx(device.get(), file.constData(), UINT(file.size()), D3DX_DEFAULT,
                                                    D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_SCRATCH,
-                                                   D3DX_FILTER_NONE, D3DX_FILTER_NONE, 0, &info, palette,
+                                                   D3DX_FILTER_NONE, D3DX_FILTER_NONE, 0, &info, nullptr,
                                                    stored.put()))) {
         pic.error = lastPlatformError("the file cannot be read");
         return pic;
@@ -104,10 +103,8 @@ DdsPicture decodeDds(const QByteArray& file)
     pic.width = int(info.Width);
     pic.height = int(info.Height);
     pic.levelCount = int(info.MipLevels);
-    const FormatInfo* facts = D3DFormatInfo(info.Format);
-    const PALETTEENTRY* sourcePalette = facts && facts->kind == FormatKind::Palette ? palette : nullptr;
     for (UINT level = 0; level < info.MipLevels; ++level) {
-        QImage image = convertLevel(device.get(), stored.get(), level, sourcePalette, pic.error);
+        QImage image = convertLevel(device.get(), stored.get(), level, pic.error);
         if (image.isNull())
             break;
         pic.levels.push_back(std::move(image));

@@ -43,6 +43,17 @@ const Format kDxt5 = {0x4, D3DFMT_DXT5, 0, 0, 0, 0, 0};
 
 } // namespace
 
+// A P8 file shows its own palette's colours (index 1 here: red).
+TEST(DdsPreview, PalettisedFileShowsItsPalette)
+{
+    QByteArray d = header(4, 4, 1, {0x20, 0, 8, 0, 0, 0, 0});
+    put32(d, 0), put32(d, 0xFF0000FF);  // entries 0 and 1: red, green, blue, flags
+    d.append(QByteArray(254 * 4, 0)).append(QByteArray(16, 1));
+    const auto pic = decodeDds(d);
+    ASSERT_EQ(pic.levels.size(), 1u) << pic.error.toStdString();
+    EXPECT_EQ(pic.levels[0].pixel(3, 3), qRgba(255, 0, 0, 255));
+}
+
 TEST(DdsPreview, ArgbLevelsDecodeWithTheirSizes)
 {
     QByteArray d = header(8, 4, 4, kArgb);
