@@ -1,7 +1,6 @@
 #include "atlasdeskapp.h"
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include "atlasdeskdoc.h"
 #include "icons.h"
@@ -11,7 +10,7 @@ AtlasdeskApp::AtlasdeskApp() : m_doc(std::make_unique<atlasdesk::AtlasdeskDoc>(m
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
     QCoreApplication::setApplicationName(QStringLiteral("Atlasdesk"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Atlasdesk"));
+    // No display name: Qt would append it to every dialog's caption.
     QApplication::setWindowIcon(programIcon());
     m_frame = std::make_unique<CMainFrame>(*m_doc);
     m_ui.setParentWidget(m_frame.get());
@@ -25,12 +24,9 @@ AtlasdeskApp::~AtlasdeskApp()
 bool AtlasdeskApp::initInstance(const QStringList& arguments)
 {
     if (arguments.size() > 1) {
-        if (!m_frame->openProject(arguments[1])) {
-            qWarning("Atlasdesk: cannot open the project %s", qUtf8Printable(arguments[1]));
-            QMessageBox::warning(nullptr, QStringLiteral("Atlasdesk"),
-                                 QObject::tr("Cannot open the project %1.").arg(arguments[1]));
+        // openProject has said why in a message box.
+        if (!m_frame->openProject(arguments[1]))
             return false;
-        }
     } else {
         m_doc->newDocument();
     }

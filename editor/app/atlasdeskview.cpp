@@ -1,6 +1,7 @@
 #include "atlasdeskview.h"
 
 #include <QHeaderView>
+#include <QMouseEvent>
 
 #include "atlasdeskdoc.h"
 #include "fieldtable.h"
@@ -28,8 +29,16 @@ AtlasdeskView::AtlasdeskView(AtlasdeskDoc& doc, QWidget* parent) : QTableView(pa
         if (f->listColumn >= 0)
             setColumnWidth(f->listColumn, f->width);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, &m_table, &TextureTable::sortByColumn);
-    connect(this, &QAbstractItemView::doubleClicked, this, [this] { editFocused(); });
     m_runner = [this](PropertyList& combined) { return runDialog(combined); };
+}
+
+void AtlasdeskView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // Anywhere on the list, below the last row too: the click on a row has
+    // already made it the focused one.
+    QTableView::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        editFocused();
 }
 
 int AtlasdeskView::runDialog(PropertyList& combined)

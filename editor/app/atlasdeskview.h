@@ -21,6 +21,9 @@ public:
     // The properties dialog as the edits run it; tests may replace it.
     void setDialogRunner(atlasdesk::TextureTable::DialogRunner runner) { m_runner = std::move(runner); }
 
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
 private:
     int runDialog(atlasdesk::PropertyList& combined);
 

@@ -6,6 +6,9 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
 #include <QVBoxLayout>
 
 BuildLogDialog::BuildLogDialog(QWidget* parent) : QDialog(parent)
@@ -28,6 +31,13 @@ BuildLogDialog::BuildLogDialog(QWidget* parent) : QDialog(parent)
     layout->addWidget(m_status);
     layout->addWidget(buttons);
     resize(640, 400);
+
+    QScrollBar* bar = m_log->verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, &BuildLogDialog::followEnd);
+    connect(bar, &QScrollBar::actionTriggered, this, [this, bar] {
+        // The action moves the bar after this signal.
+        QTimer::singleShot(0, this, [this, bar] { m_follow = bar->value() >= bar->maximum(); });
+    });
 
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     connect(&m_process, &QProcess::readyRead, this, &BuildLogDialog::appendOutput);
@@ -60,7 +70,11 @@ bool BuildLogDialog::isRunning() const
 
 QString BuildLogDialog::logText() const
 {
-    return m_log->toPlainText();
+    // After a line end the last block is the empty start of the next line.
+    QString text = m_log->toPlainText();
+    if (m_pending.isEmpty() && text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    return text;
 }
 
 void BuildLogDialog::reject()
@@ -72,25 +86,35 @@ void BuildLogDialog::reject()
 
 void BuildLogDialog::appendOutput()
 {
-    m_pending += m_process.readAll();
-    qsizetype nl;
-    while ((nl = m_pending.indexOf('\n')) >= 0) {
-        QByteArray line = m_pending.left(nl);
-        if (line.endsWith('\r'))
+    const QByteArray data = m_process.readAll();
+    if (data.isEmpty())
+        return;
+    // The last line may still be growing (the converter's progress dots):
+    // it is shown as it arrives and rewritten in place until it ends.
+    m_pending += data;
+    QTextCursor end(m_log->document());
+    end.movePosition(QTextCursor::End);
+    end.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+    QStringList lines = QString::fromLocal8Bit(m_pending).split(QLatin1Char('\n'));
+    m_pending = m_pending.mid(m_pending.lastIndexOf('\n') + 1);
+    for (QString& line : lines)
+        if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        m_log->appendPlainText(QString::fromLocal8Bit(line));
-        m_pending.remove(0, nl + 1);
-    }
+    end.insertText(lines.join(QLatin1Char('\n')));
+}
+
+void BuildLogDialog::followEnd()
+{
+    // Stays on the last line while the user has not scrolled away from it;
+    // the range also changes when a long line brings the horizontal bar.
+    if (m_follow)
+        m_log->verticalScrollBar()->setValue(m_log->verticalScrollBar()->maximum());
 }
 
 void BuildLogDialog::finish(const QString& status)
 {
     if (m_done)
         return;
-    if (!m_pending.isEmpty()) {
-        m_log->appendPlainText(QString::fromLocal8Bit(m_pending));
-        m_pending.clear();
-    }
     m_done = true;
     m_status->setText(status);
     m_stop->setEnabled(false);

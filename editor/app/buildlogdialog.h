@@ -30,6 +30,7 @@ public slots:
 
 private:
     void appendOutput();
+    void followEnd();
     void finish(const QString& status);
 
     QProcess m_process;
@@ -37,6 +38,7 @@ private:
     QLabel* m_status;
     QPushButton* m_stop;
     QPushButton* m_close;
-    QByteArray m_pending;  // an incomplete last line
+    QByteArray m_pending;  // the bytes of the last line, which has not ended yet
     bool m_done = false;
+    bool m_follow = true;  // the view keeps to the last line
 };

@@ -13,9 +13,8 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "converter.h"
 #include "fieldtable.h"
-#include "preview.h"
+#include "modalframe.h"
 #include "previewwindow.h"
 #include "uiservices.h"
 
@@ -145,6 +144,8 @@ CFileDlg::CFileDlg(PropertyList& texture, UiServices& ui, QWidget* parent)
     layout->addWidget(destination);
     layout->addLayout(buttons);
 
+    useModalFrame(*this);
+
     connect(ok, &QPushButton::clicked, this, &CFileDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CFileDlg::reject);
     connect(nextButton, &QPushButton::clicked, this, &CFileDlg::next);
@@ -267,13 +268,5 @@ void CFileDlg::openSource()
 
 PreviewWindow* CFileDlg::previewConversion()
 {
-    BusyScope busy(m_ui);
-    const PreviewRun run =
-        runPreviewConversion(converterProgram(), m_file->text(), m_format->currentText(), m_mips->currentText());
-    if (!run.started)
-        return nullptr;
-    auto* window = new PreviewWindow(run.outputFile, m_ui, this);
-    window->setAttribute(Qt::WA_DeleteOnClose);
-    window->show();
-    return window;
+    return PreviewWindow::runConversion(m_file->text(), m_format->currentText(), m_mips->currentText(), m_ui, this);
 }

@@ -15,11 +15,14 @@
 #include <QPrinter>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
+#include <array>
 
 #include "atlasdeskdoc.h"
 #include "atlasdeskview.h"
 #include "icons.h"
+#include "modalframe.h"
 #include "tableprinter.h"
 #include "uiservices.h"
 
@@ -50,9 +53,6 @@ CMainFrame::CMainFrame(AtlasdeskDoc& doc, QWidget* parent)
 
     connect(&m_doc, &AtlasdeskDoc::modifiedChanged, this, &CMainFrame::updateTitle);
     connect(&m_doc, &AtlasdeskDoc::pathChanged, this, &CMainFrame::updateTitle);
-    connect(&m_doc, &AtlasdeskDoc::saveFailed, this, [this](const QString& message) {
-        statusBar()->showMessage(message, 10000);
-    });
     connect(m_view->selectionModel(), &QItemSelectionModel::selectionChanged, this, &CMainFrame::updateCommands);
     connect(&m_view->table(), &QAbstractItemModel::modelReset, this, &CMainFrame::updateCommands);
     connect(&m_view->table(), &QAbstractItemModel::rowsRemoved, this, &CMainFrame::updateCommands);
@@ -240,16 +240,42 @@ void CMainFrame::createStatusBar()
 {
     QStatusBar* bar = statusBar();
     bar->addWidget(new QLabel(QStringLiteral("Ready")), 1);
-    // Qt cannot read the keyboard's lock states, so the indicators stay
-    // greyed as when the locks are off.
-    for (const char* text : {"CAP", "NUM", "SCRL"}) {
-        auto* label = new QLabel(QString::fromLatin1(text));
+    // A lit indicator shows its text; an unlit one, or one the platform
+    // cannot read, is greyed.
+    for (size_t i = 0; i < m_lockPanes.size(); ++i) {
+        auto* label = new QLabel(QString::fromLatin1(std::array{"CAP", "NUM", "SCRL"}[i]));
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setAlignment(Qt::AlignCenter);
         label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) + 8);
         label->setEnabled(false);
         bar->addPermanentWidget(label);
+        m_lockPanes[i] = label;
     }
+    // The locks may change in any window, so they are read a few times a
+    // second rather than on this window's key events only.
+    auto* poll = new QTimer(this);
+    connect(poll, &QTimer::timeout, this, &CMainFrame::updateLockPanes);
+    poll->start(250);
+    updateLockPanes();
+}
+
+void CMainFrame::setLockStateReader(std::function<std::optional<LockStates>()> reader)
+{
+    m_readLocks = std::move(reader);
+    updateLockPanes();
+}
+
+void CMainFrame::updateLockPanes()
+{
+    const LockStates locks = m_readLocks().value_or(LockStates{});
+    const bool lit[] = {locks.caps, locks.num, locks.scroll};
+    for (size_t i = 0; i < m_lockPanes.size(); ++i)
+        m_lockPanes[i]->setEnabled(lit[i]);
+}
+
+QLabel* CMainFrame::lockPane(int index) const
+{
+    return m_lockPanes.at(size_t(index));
 }
 
 void CMainFrame::updateTitle()
@@ -322,10 +348,15 @@ void CMainFrame::addRecentFile(const QString& path)
 
 bool CMainFrame::openProject(const QString& path)
 {
-    if (!m_doc.saveModified())
-        return false;
+    return m_doc.saveModified() && openAfterQuestion(path);
+}
+
+bool CMainFrame::openAfterQuestion(const QString& path)
+{
+    // The project on screen, and whether it has unsaved changes, stay as
+    // they were.
     if (!m_doc.openDocument(path)) {
-        statusBar()->showMessage(tr("Cannot open %1").arg(path), 10000);
+        m_doc.ui().warn(tr("Failed to open document.\n%1").arg(path));
         return false;
     }
     addRecentFile(m_doc.pathName());
@@ -337,12 +368,8 @@ void CMainFrame::fileOpen()
     if (!m_doc.saveModified())
         return;
     const QStringList paths = m_doc.ui().openFileNames(tr("Open"), tr("All Files (*)"), false);
-    if (paths.isEmpty())
-        return;
-    if (m_doc.openDocument(paths.first()))
-        addRecentFile(m_doc.pathName());
-    else
-        statusBar()->showMessage(tr("Cannot open %1").arg(paths.first()), 10000);
+    if (!paths.isEmpty())
+        openAfterQuestion(paths.first());
 }
 
 void CMainFrame::printTo(QPrinter& printer)
@@ -386,6 +413,7 @@ void CMainFrame::about()
     layout->addWidget(text, 0, 1, Qt::AlignTop);
     layout->addWidget(ok, 0, 2, 2, 1, Qt::AlignTop);
     layout->setColumnStretch(1, 1);
+    useModalFrame(box);
     box.exec();
 }
 

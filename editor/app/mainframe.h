@@ -4,6 +4,11 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <array>
+#include <functional>
+#include <optional>
+
+#include "lockstate.h"
 
 class QAction;
 class QLabel;
@@ -54,9 +59,16 @@ public:
     QToolBar* toolBar() const { return m_toolBar; }
     QStringList recentFiles() const { return m_recent; }
 
-    // Opens a project (after the save question) and records it as recent.
+    // Opens a project (after the save question) and records it as recent;
+    // a failure is shown in a message box.
     bool openProject(const QString& path);
     void addRecentFile(const QString& path);
+
+    // The CAP, NUM and SCRL panes (0 to 2) and where their states come
+    // from (tests give their own).
+    QLabel* lockPane(int index) const;
+    void setLockStateReader(std::function<std::optional<LockStates>()> reader);
+    void updateLockPanes();
 
     // Prints the texture table with the project's title line.
     void printTo(QPrinter& printer);
@@ -77,6 +89,7 @@ private:
     void saveSettings() const;
 
     void fileOpen();
+    bool openAfterQuestion(const QString& path);
     void filePrint();
     void filePrintPreview();
     void filePrintSetup();
@@ -91,4 +104,6 @@ private:
     QMap<int, QAction*> m_actions;
     QStringList m_recent;
     QPrinter* m_printer;
+    std::array<QLabel*, 3> m_lockPanes{};
+    std::function<std::optional<LockStates>()> m_readLocks = readLockStates;
 };

@@ -11,6 +11,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "converter.h"
+#include "preview.h"
 #include "uiservices.h"
 
 using namespace atlasdesk;
@@ -88,4 +90,17 @@ QString PreviewWindow::summary() const
     if (!m_picture.error.isEmpty())
         text += QStringLiteral(" (%1)").arg(m_picture.error);
     return text;
+}
+
+PreviewWindow* PreviewWindow::runConversion(const QString& source, const QString& format, const QString& mips,
+                                            UiServices& ui, QWidget* parent)
+{
+    BusyScope busy(ui);
+    const PreviewRun run = runPreviewConversion(converterProgram(), source, format, mips);
+    if (!run.started)
+        return nullptr;
+    auto* window = new PreviewWindow(run.outputFile, ui, parent);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    return window;
 }

@@ -3,7 +3,12 @@
 
 #include "uiservices.h"
 
+class QFileDialog;
 class QWidget;
+
+// Makes the dialog's name filters match as on Windows, where "*.*" takes
+// names without a dot too (Qt's own dialog only).
+void matchWindowsWildcards(QFileDialog& dialog);
 
 class QtUiServices : public atlasdesk::UiServices {
 public:
@@ -11,6 +16,7 @@ public:
     void setParentWidget(QWidget* parent) { m_parent = parent; }
 
     Answer ask(const QString& text) override;
+    void warn(const QString& text) override;
     QString saveFileName(const QString& title, const QString& filter, const QString& initialPath) override;
     QStringList openFileNames(const QString& title, const QString& filter, bool multiple) override;
     QString clipboardText() override;

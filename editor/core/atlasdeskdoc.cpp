@@ -72,7 +72,7 @@ bool AtlasdeskDoc::saveDocument(const QString& path)
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(text.data(), qint64(text.size())) != qint64(text.size()) ||
         !out.commit()) {
-        emit saveFailed(tr("Cannot save %1: %2").arg(path, out.errorString()));
+        m_ui.warn(tr("Failed to save document.\n%1: %2").arg(path, out.errorString()));
         return false;
     }
     setPath(QFileInfo(path).absoluteFilePath());

@@ -51,8 +51,6 @@ signals:
     void pathChanged(const QString& path);
     // The whole tree was replaced (New, Open): views refill.
     void contentsReplaced();
-    // A save failed; the text says why.
-    void saveFailed(const QString& message);
 
 private:
     void setPath(const QString& path);

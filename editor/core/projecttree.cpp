@@ -1,6 +1,7 @@
 #include "projecttree.h"
 
-#include <exception>
+#include <algorithm>
+#include <string_view>
 
 namespace atlasdesk {
 
@@ -101,6 +102,21 @@ bool parseText(const char* data, std::size_t size, Tree& tree)
     } catch (...) {
         return false;
     }
+}
+
+bool parseUtf8Text(std::string text, Tree& tree)
+{
+    // The parser goes by the declaration, so the declaration goes; a byte
+    // order mark and white space may stand before it.
+    std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    start = std::min(text.find_first_not_of(" \t\r\n", start), text.size());
+    if (text.compare(start, 5, "<?xml") == 0 && start + 5 < text.size() &&
+        std::string_view(" \t\r\n").find(text[start + 5]) != std::string_view::npos) {
+        const std::size_t end = text.find("?>", start);
+        if (end != std::string::npos)
+            text.erase(0, end + 2);
+    }
+    return parseText(text.data(), text.size(), tree);
 }
 
 std::vector<std::string> formatNames()

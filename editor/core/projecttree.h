@@ -58,6 +58,10 @@ void assignTree(Tree& to, Tree& from);
 // then is unspecified) when the text does not parse.
 std::string saveText(const Tree& tree);
 bool parseText(const char* data, std::size_t size, Tree& tree);
+// The same for text that is UTF-8 whatever its declaration says, such as
+// clipboard text: a declared encoding (old projects name windows-1251)
+// describes bytes the text no longer has, and is not applied again.
+bool parseUtf8Text(std::string text, Tree& tree);
 
 // The names offered by the properties dialog.
 std::vector<std::string> formatNames();

@@ -184,9 +184,8 @@ void TextureTable::deleteSelected()
 void TextureTable::paste()
 {
     BusyScope busy(m_doc.ui());
-    const QByteArray text = m_doc.ui().clipboardText().toUtf8();
     Tree clip;
-    if (!parseText(text.constData(), size_t(text.size()), clip))
+    if (!parseUtf8Text(m_doc.ui().clipboardText().toStdString(), clip))
         return;
     int at = std::max(0, focusedRow());
     for (Node top : topLevel(clip))
@@ -299,11 +298,12 @@ void TextureTable::edit(EditMode mode, const DialogRunner& runDialog)
         if (!combine(mode, rows, combined))
             return;
         const int result = runDialog(combined);
-        if (result == kOk) {
-            apply(rows, combined);
+        if (result != kOk && result != kNext && result != kPrevious)
             return;
-        }
-        if (result != kNext && result != kPrevious)
+        // Stepping keeps what was typed, as OK does: a user walking through
+        // the rows would otherwise lose every change without a word.
+        apply(rows, combined);
+        if (result == kOk)
             return;
         // As the arrow keys do in the list: the focus and a single
         // selection move one row, and stop at either end.

@@ -16,6 +16,9 @@ public:
     // A question with the buttons Yes, No and Cancel.
     virtual Answer ask(const QString& text) = 0;
 
+    // A failure the user must see, with an OK button.
+    virtual void warn(const QString& text) = 0;
+
     // A save-type file dialog; an empty result means Cancel.
     virtual QString saveFileName(const QString& title, const QString& filter, const QString& initialPath) = 0;
 

@@ -142,25 +142,34 @@ TEST_F(Editing, CancelAndNoRowChangeNothing)
     EXPECT_FALSE(doc.isModified());
 }
 
-TEST_F(Editing, NextAndPreviousStepAndStopAtTheEnds)
+TEST_F(Editing, NextAndPreviousApplyTheDialogThenStepAndStopAtTheEnds)
 {
-    load({"/t/a.png", "/t/b.png", "/t/c.png"});
+    load({"/t/a.png", "/t/b.png", "/t/c.png", "/t/d.png"});
     select({0, 1});
     table.setFocusedRow(1);
     using T = TextureTable;
-    // >> from a two-row edit goes to the row after the focus, alone; >> on
-    // the last row opens it again; << goes back; OK applies to that row only.
-    table.edit(T::EditMode::Selected, dialog({T::kNext, T::kNext, T::kPrevious, T::kOk}, [](PropertyList& c) {
-                   set(c, "comment", "edited");
+    // >> from a two-row edit applies to both rows, then goes to the row
+    // after the focus, alone; >> on the last row opens it again; << goes
+    // back; Cancel there keeps what the steps applied.
+    int step = 0;
+    table.edit(T::EditMode::Selected,
+               dialog({T::kNext, T::kNext, T::kNext, T::kPrevious, T::kCancel}, [&step](PropertyList& c) {
+                   set(c, "comment", "step" + std::to_string(step++));
                }));
-    ASSERT_EQ(shown.size(), 4u);
+    ASSERT_EQ(shown.size(), 5u);
     EXPECT_EQ(find(shown[0], "name"), nullptr);
     EXPECT_EQ(*find(shown[1], "name"), "c.png");
-    EXPECT_EQ(*find(shown[2], "name"), "c.png");
-    EXPECT_EQ(*find(shown[3], "name"), "b.png");
-    EXPECT_EQ(prop(1, "comment"), "edited");
-    EXPECT_EQ(prop(0, "comment"), "png");
-    EXPECT_EQ(prop(2, "comment"), "png");
+    EXPECT_EQ(*find(shown[2], "name"), "d.png");
+    EXPECT_EQ(*find(shown[3], "name"), "d.png");
+    EXPECT_EQ(*find(shown[4], "name"), "c.png");
+    // The dialog on d.png shows what the step before stored there.
+    EXPECT_EQ(*find(shown[3], "comment"), "step2");
+    EXPECT_EQ(prop(0, "comment"), "step0");
+    EXPECT_EQ(prop(1, "comment"), "step0");
+    EXPECT_EQ(prop(2, "comment"), "step1");
+    EXPECT_EQ(prop(3, "comment"), "step3");
+    EXPECT_EQ(table.text(3, 4), QStringLiteral("step3"));
+    EXPECT_TRUE(doc.isModified());
 }
 
 TEST_F(Editing, InsertWithoutFocusPutsABlankTextureFirstAndEditsIt)

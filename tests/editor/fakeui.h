@@ -1,8 +1,12 @@
 // Scripted answers for everything the editor would ask a user.
 #pragma once
 
+#include <QByteArray>
 #include <QStringList>
 #include <deque>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 #include "uiservices.h"
 
@@ -10,6 +14,7 @@ class FakeUi : public atlasdesk::UiServices {
 public:
     std::deque<Answer> answers;         // for ask(), in order; Cancel when empty
     QStringList questions;              // every text ask() was given
+    QStringList warnings;               // every text warn() was given
     std::deque<QString> saveNames;      // results of saveFileName(); "" = Cancel
     QStringList saveTitles, saveFilters, saveInitial;
     std::deque<QStringList> openNames;  // results of openFileNames()
@@ -28,6 +33,7 @@ public:
         answers.pop_front();
         return a;
     }
+    void warn(const QString& text) override { warnings << text; }
     QString saveFileName(const QString& title, const QString& filter, const QString& initialPath) override
     {
         saveTitles << title;
@@ -58,5 +64,22 @@ public:
     {
         busy += on ? 1 : -1;
         maxBusy = std::max(maxBusy, busy);
+    }
+};
+
+// Sets environment variables for the life of the object.
+struct Env {
+    std::vector<QByteArray> names;
+    Env(std::initializer_list<std::pair<const char*, QByteArray>> vars)
+    {
+        for (const auto& [n, v] : vars) {
+            qputenv(n, v);
+            names.emplace_back(n);
+        }
+    }
+    ~Env()
+    {
+        for (const auto& n : names)
+            qunsetenv(n.constData());
     }
 };

@@ -199,6 +199,30 @@ TEST_F(Table, PastingAWholeProjectAddsOneRow)
     EXPECT_TRUE(doc.isModified());
 }
 
+TEST_F(Table, ClipboardTextIsUnicodeWhateverItsDeclarationSays)
+{
+    // Old projects declare windows-1251; text on the clipboard is already
+    // decoded, so the declaration must not decode it a second time.
+    Tree project, clip;
+    resetToNewProject(project);
+    const Node grass = addTextureFromFile(project, "/art/Трава.tga");
+    setProperty(project, grass, "comment", "Трава");
+    appendTopLevelCopy(clip, grass);
+    std::string body = saveText(clip);
+    body.erase(0, body.find("?>") + 2);
+    for (const char* declaration : {"<?xml version=\"1.0\" encoding=\"windows-1251\"?>",
+                                    "\xEF\xBB\xBF <?xml version='1.0' encoding='cp1251' ?>\n",
+                                    "<?xml version=\"1.0\"?>", ""}) {
+        ui.clipboard = QString::fromStdString(declaration + body);
+        table.paste();
+        const Node texture = table.texture(0);
+        EXPECT_EQ(*property(texture, "name"), "Трава.tga") << declaration;
+        EXPECT_EQ(*property(texture, "comment"), "Трава") << declaration;
+        EXPECT_EQ(*property(texture, "filename"), "/art/Трава.tga") << declaration;
+    }
+    EXPECT_EQ(table.rowCount(), 4);
+}
+
 TEST_F(Table, UnparsableClipboardPastesNothing)
 {
     load({"/t/a"});

@@ -6,13 +6,17 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QSignalSpy>
@@ -31,28 +35,12 @@
 #include "mainframe.h"
 #include "previewwindow.h"
 #include "projecttree.h"
+#include "qtuiservices.h"
 #include "tableprinter.h"
 
 using namespace atlasdesk;
 
 namespace {
-
-// Sets environment variables for the life of the object.
-struct Env {
-    std::vector<QByteArray> names;
-    Env(std::initializer_list<std::pair<const char*, QByteArray>> vars)
-    {
-        for (const auto& [n, v] : vars) {
-            qputenv(n, v);
-            names.emplace_back(n);
-        }
-    }
-    ~Env()
-    {
-        for (const auto& n : names)
-            qunsetenv(n.constData());
-    }
-};
 
 bool waitFor(const std::function<bool()>& done, int ms = 20000)
 {
@@ -115,6 +103,33 @@ TEST(BuildLog, EditorKeepsRunningWhileTheConverterWorks)
     EXPECT_TRUE(waitFor([&] { return finished.count() > 0; }));
     EXPECT_GT(ticks, 5);
     EXPECT_TRUE(dialog.logText().contains("line 4"));
+}
+
+TEST(BuildLog, AGrowingLineShowsAsItArrivesAndTheViewKeepsToTheEnd)
+{
+    // Many lines, then a progress line of dots wider than the window that
+    // grows slowly, then its end: the view shows the newest text throughout.
+    BuildLogDialog dialog;
+    dialog.resize(320, 200);
+    dialog.show();
+    QSignalSpy finished(&dialog, &BuildLogDialog::converterFinished);
+    dialog.start("/bin/sh", {"-c", "i=0; while [ $i -lt 40 ]; do echo line $i; i=$((i+1)); done;"
+                                   "printf 'Match textures: '; i=0;"
+                                   "while [ $i -lt 150 ]; do printf .; sleep 0.01; i=$((i+1)); done; echo; echo Done"});
+    auto* log = dialog.findChild<QPlainTextEdit*>();
+    ASSERT_NE(log, nullptr);
+    QScrollBar* bar = log->verticalScrollBar();
+    EXPECT_TRUE(waitFor([&] { return dialog.logText().contains("Match textures: ..."); }));
+    EXPECT_FALSE(dialog.logText().contains("Done"));
+    EXPECT_TRUE(waitFor([&] { return finished.count() > 0; }));
+    QTest::qWait(50);
+    const QStringList lines = dialog.logText().split('\n');
+    ASSERT_EQ(lines.size(), 42);
+    EXPECT_EQ(lines[40], "Match textures: " + QString(150, '.'));
+    EXPECT_EQ(lines[41], "Done");
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(log->horizontalScrollBar()->isVisible());
 }
 
 // --- the properties dialog --------------------------------------------------
@@ -273,23 +288,85 @@ TEST(PropertiesDialog, SourceButtonsUseTheFileDialogAndTheDesktop)
     EXPECT_EQ(ui.opened, QStringList{"/new/source.tga"});
 }
 
-TEST(PropertiesDialog, PreviewRunsTheConverterAndShowsTheLevels)
+// --- modal windows ------------------------------------------------------------
+
+namespace {
+
+// Runs `open`, which shows a modal window, and hands that window to
+// `inspect` while it is up; `inspect` must close it.
+void whileModal(const std::function<void()>& open, const std::function<void(QWidget*)>& inspect)
 {
-    QTemporaryDir dir;
-    const QString argsFile = dir.filePath("args.txt");
-    Env env{{"ATLASDESK_CONVERTER", FAKE_CONVERTER_EXE}, {"FAKE_CONVERTER_ARGS", argsFile.toLocal8Bit()}};
+    bool seen = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QWidget* w = QApplication::activeModalWidget(); w && !seen && w->isVisible()) {
+            seen = true;
+            inspect(w);
+        }
+    });
+    poll.start(20);
+    open();
+    EXPECT_TRUE(seen);
+}
+
+} // namespace
+
+TEST(ModalWindows, CaptionsAreExactAndFramesHaveNoSizeButtons)
+{
+    QtUiServices services;
     FakeUi ui;
     PropertyList t = blankTexture();
-    setValue(t, "miplevels", "3");
+    const auto checkFrame = [](QWidget* w, const QString& caption) {
+        EXPECT_EQ(w->windowTitle(), caption);
+        const Qt::WindowFlags flags = w->windowFlags();
+        EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) << caption.toStdString();
+        EXPECT_TRUE(flags & Qt::WindowSystemMenuHint) << caption.toStdString();
+        EXPECT_EQ(w->minimumSize(), w->maximumSize()) << caption.toStdString();
+    };
+    whileModal([&] { services.ask("Document changed. Save it?"); },
+               [&](QWidget* w) {
+                   checkFrame(w, "Atlasdesk");
+                   qobject_cast<QDialog*>(w)->reject();
+               });
+    whileModal([&] { services.warn("Failed to save document."); },
+               [&](QWidget* w) {
+                   checkFrame(w, "Atlasdesk");
+                   qobject_cast<QDialog*>(w)->accept();
+               });
     CFileDlg dlg(t, ui);
-    PreviewWindow* window = dlg.previewConversion();
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->shownLevels(), 3);
-    EXPECT_EQ(window->summary(), QStringLiteral("A8R8G8B8, 4 x 4, 3 levels"));
-    QFile f(argsFile);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromLocal8Bit(f.readAll()).split('\n', Qt::SkipEmptyParts),
-              QStringList({"-single", "/t/n.png", "D3DFMT_DXT1", "3", previewFilePath()}));
+    whileModal([&] { dlg.exec(); },
+               [&](QWidget* w) {
+                   checkFrame(w, "Dialog");
+                   dlg.reject();
+               });
+}
+
+TEST(ModalWindows, AllFilesTakesNamesWithoutADotAsOnWindows)
+{
+    QTemporaryDir dir;
+    for (const char* name : {"a.bmp", "noext"}) {
+        QFile f(dir.filePath(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QDir::setCurrent(dir.path());
+    QtUiServices services;
+    QStringList chosen;
+    whileModal([&] { chosen = services.openFileNames("Select Image files", "All Files (*.*)", true); },
+               [&](QWidget* w) {
+                   EXPECT_EQ(w->windowTitle(), "Select Image files");
+                   auto* dialog = qobject_cast<QFileDialog*>(w);
+                   ASSERT_NE(dialog, nullptr);
+                   dialog->setDirectory(dir.path());
+                   auto* model = dialog->findChild<QFileSystemModel*>();
+                   ASSERT_TRUE(waitFor([&] {
+                       return model->rowCount(model->index(dir.path())) == 2;
+                   }, 5000));
+                   auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                   ASSERT_NE(name, nullptr);
+                   name->setText("\"a.bmp\" \"noext\"");
+                   static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+               });
+    EXPECT_EQ(chosen, QStringList({dir.filePath("a.bmp"), dir.filePath("noext")}));
 }
 
 // --- the main window --------------------------------------------------------
@@ -447,6 +524,30 @@ TEST_F(MainWindow, KeysOfTheListReachTheirCommands)
     QTest::mouseDClick(frame.view()->viewport(), Qt::LeftButton, {}, cell.center());
     EXPECT_EQ(runs, 4);
     EXPECT_EQ(table.focusedRow(), 2);
+    // Below the last row it edits the focused row, which the click keeps.
+    table.setFocusedRow(1);
+    const QPoint below(cell.center().x(), frame.view()->visualRect(table.index(2, 0)).bottom() + 20);
+    ASSERT_FALSE(frame.view()->indexAt(below).isValid());
+    QTest::mouseDClick(frame.view()->viewport(), Qt::LeftButton, {}, below);
+    EXPECT_EQ(runs, 5);
+    EXPECT_EQ(table.focusedRow(), 1);
+}
+
+TEST_F(MainWindow, LockPanesShowTheKeyboardsLocks)
+{
+    std::optional<LockStates> states;
+    frame.setLockStateReader([&] { return states; });
+    const auto lit = [&] {
+        return QString("%1%2%3").arg(frame.lockPane(0)->isEnabled()).arg(frame.lockPane(1)->isEnabled())
+            .arg(frame.lockPane(2)->isEnabled());
+    };
+    EXPECT_EQ(lit(), "000");  // a platform that cannot tell
+    states = LockStates{true, false, true};
+    frame.updateLockPanes();
+    EXPECT_EQ(lit(), "101");
+    EXPECT_EQ(frame.lockPane(2)->text(), "SCRL");
+    states = LockStates{false, true, false};
+    EXPECT_TRUE(waitFor([&] { return lit() == "010"; }, 2000));  // polled, no key needed
 }
 
 TEST_F(MainWindow, IndeterminateFlagSurvivesTheRealDialog)
@@ -482,7 +583,7 @@ TEST_F(MainWindow, FileOpenKeepsTheProjectWhenTheFileIsNoProject)
     frame.action(ID_FILE_OPEN)->trigger();
     EXPECT_EQ(frame.view()->table().rowCount(), 1);
     EXPECT_TRUE(frame.isWindowModified());
-    EXPECT_TRUE(frame.statusBar()->currentMessage().startsWith("Cannot open"));
+    EXPECT_EQ(ui.warnings, QStringList{"Failed to open document.\n" + dir.filePath("bad.xml")});
 
     ui.saveNames = {dir.filePath("good.xml")};
     frame.action(ID_FILE_SAVE)->trigger();
