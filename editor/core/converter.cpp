@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -29,9 +30,22 @@ QString converterProgram()
     return onPath.isEmpty() ? name : onPath;
 }
 
+namespace {
+
+void removePreviewFile() { QFile::remove(previewFilePath()); }
+
+} // namespace
+
 QString previewFilePath()
 {
-    return QDir(QDir::tempPath()).filePath(QStringLiteral("atlasdesk-preview.dds"));
+    static const QString path = [] {
+        // Runs from the application object's destructor, so also when a test
+        // or the editor ends without its event loop's quit.
+        qAddPostRoutine(removePreviewFile);
+        return QDir(QDir::tempPath())
+            .filePath(QStringLiteral("atlasdesk-preview-%1.dds").arg(QCoreApplication::applicationPid()));
+    }();
+    return path;
 }
 
 QString defaultCddsPath(const QString& projectPath)

@@ -12,8 +12,10 @@ namespace atlasdesk {
 // start fails like any other failed start.
 QString converterProgram();
 
-// The fixed file the preview conversion writes, in the system's temporary
-// folder.
+// The file the preview conversion writes: "atlasdesk-preview-<pid>.dds" in
+// the system's temporary folder, one per editor process so that two editors
+// never show each other's texture.  The first call arranges for the file to
+// be removed when the application object goes away.
 QString previewFilePath();
 
 // Default CDDS name for a project path: cut before the last "." of the whole

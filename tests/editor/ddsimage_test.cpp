@@ -1,12 +1,17 @@
 // The preview's DDS reader: every level decoded as the platform's codec
 // decodes it, formats named, and damaged files refused at every length
-// without a crash.
+// without a crash; the source's levels as the converter makes them, and
+// the comparison of the two.
 #include <QByteArray>
+#include <QTemporaryDir>
+#include <cmath>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <limits>
 #include <vector>
 
 #include "ddsimage.h"
+#include "imagecompare.h"
 #include "dxt.h"
 #include "formats.h"
 
@@ -144,4 +149,97 @@ TEST(DdsPreview, DamagedFilesAreRefusedAtEveryLength)
     EXPECT_FALSE(decodeDds(badSize).error.isEmpty());
     QByteArray odd = header(4, 4, 1, {0x4, 0x12345678, 0, 0, 0, 0, 0});
     EXPECT_FALSE(decodeDds(odd).error.isEmpty());
+}
+
+// The source's levels come from the converter's loader: the picture itself,
+// then 2x2 box averages, as many as asked; a missing file gives the
+// loader's own message.
+TEST(SourceLevels, TheConverterLoadsAndFiltersTheSource)
+{
+    QTemporaryDir dir;
+    QImage image(8, 4, QImage::Format_ARGB32);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x)
+            image.setPixel(x, y, qRgba(x * 32, y * 64, 200, x < 4 ? 255 : 100));
+    const QString png = dir.filePath("s.png");
+    ASSERT_TRUE(image.save(png));
+    const struct {
+        const char* mips;
+        size_t levels;
+    } cases[] = {{"Maximum", 4}, {"0", 4}, {"2", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mips);
+        const auto pic = atlasdesk::loadSourceLevels(png, c.mips);
+        ASSERT_EQ(pic.levels.size(), c.levels) << pic.error.toStdString();
+        EXPECT_EQ(pic.format, QStringLiteral("A8R8G8B8"));
+        EXPECT_EQ(pic.levels[0], image);
+        EXPECT_EQ(pic.levels[1].size(), QSize(4, 2));
+        EXPECT_EQ(pic.levels[1].pixel(0, 0), qRgba(16, 32, 200, 255));
+    }
+    const auto missing = atlasdesk::loadSourceLevels(dir.filePath("none.png"), "Maximum");
+    EXPECT_TRUE(missing.levels.empty());
+    EXPECT_TRUE(missing.error.contains("not found")) << missing.error.toStdString();
+}
+
+// PSNR over R, G and B together and over A; "inf" for equal channels, and
+// no comparison of levels of different sizes.
+TEST(LevelQuality, PsnrOverColourAndOverAlpha)
+{
+    const auto filled = [](int side, QRgb c) {
+        QImage i(side, side, QImage::Format_ARGB32);
+        i.fill(c);
+        return i;
+    };
+    const QImage base = filled(4, qRgba(100, 150, 200, 255));
+    QImage oneTexel = base;
+    oneTexel.setPixel(2, 1, qRgba(116, 150, 200, 255));
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        QImage other;
+        bool compared;
+        double rgb, alpha;
+    } cases[] = {
+        {base, true, inf, inf},
+        {filled(4, qRgba(100, 150, 203, 255)), true, 10 * std::log10(65025.0 / 3), inf},  // MSE 9/3
+        {filled(4, qRgba(100, 150, 200, 0)), true, inf, 0},                             // MSE 255^2
+        {oneTexel, true, 10 * std::log10(65025.0 * 48 / 256), inf},                         // 16^2 in 48
+        {filled(2, qRgba(100, 150, 200, 255)), false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        const auto q = atlasdesk::compareLevels(c.other, base);
+        EXPECT_EQ(q.compared, c.compared);
+        EXPECT_DOUBLE_EQ(q.rgb, c.rgb);
+        EXPECT_DOUBLE_EQ(q.alpha, c.alpha);
+    }
+    EXPECT_EQ(atlasdesk::psnrText(inf), QStringLiteral("inf"));
+    EXPECT_EQ(atlasdesk::psnrText(10 * std::log10(65025.0 / 3)), QStringLiteral("43.36 dB"));
+}
+
+// What the views show of one texel: differences per channel times the gain,
+// clamped; alpha ignored or shown as grey.
+TEST(ComparePictures, DifferencesAndAlphaViews)
+{
+    using atlasdesk::AlphaView;
+    QImage a(1, 1, QImage::Format_ARGB32), b(1, 1, QImage::Format_ARGB32);
+    a.setPixel(0, 0, qRgba(100, 150, 200, 128));
+    b.setPixel(0, 0, qRgba(103, 150, 190, 64));
+    const struct {
+        QImage picture;
+        QRgb expected;
+    } cases[] = {
+        {atlasdesk::differencePicture(a, b, 4, AlphaView::Blended), qRgb(12, 0, 40)},
+        {atlasdesk::differencePicture(a, b, 16, AlphaView::Opaque), qRgb(48, 0, 160)},
+        {atlasdesk::differencePicture(a, b, 4, AlphaView::Grey), qRgb(255, 255, 255)},
+        {atlasdesk::viewPicture(a, AlphaView::Opaque), qRgb(100, 150, 200)},
+        {atlasdesk::viewPicture(a, AlphaView::Grey), qRgb(128, 128, 128)},
+        {atlasdesk::viewPicture(a, AlphaView::Blended).convertToFormat(QImage::Format_ARGB32),
+         qUnpremultiply(qPremultiply(a.pixel(0, 0)))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        ASSERT_FALSE(c.picture.isNull());
+        EXPECT_EQ(c.picture.pixel(0, 0), c.expected);
+    }
+    EXPECT_TRUE(atlasdesk::differencePicture(a, QImage(2, 1, QImage::Format_ARGB32), 4, AlphaView::Opaque).isNull());
 }
