@@ -1,6 +1,7 @@
 // The editor with the real converter: the preview of one texture, the CDDS
 // build through the build-log window, and screenshots of both windows when
 // ATLASDESK_SCREENSHOT_DIR names a folder.
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -64,22 +65,63 @@ bool waitFor(const std::function<bool()>& done, int ms)
 
 } // namespace
 
+// The converted texture beside the converter's own levels of its source,
+// each level with its PSNR.  The sample set's foliage and mip-chain picture
+// are among the sources: the chain's levels are taken as drawn (solid
+// colours), so a comparison with box-filtered levels would fail.  A source
+// that cannot be loaded leaves no texture, and the window shows the
+// converter's message instead.
 TEST(RealConverter, PreviewShowsEveryLevelOfTheConvertedTexture)
 {
+    using namespace samplegen;
     Samples samples;
-    qputenv("ATLASDESK_CONVERTER", MIPFORGE_EXE);
-    QFile::remove(previewFilePath());
-    const PreviewRun run = runPreviewConversion(converterProgram(), samples.files[0], "D3DFMT_DXT5", "Maximum");
-    qunsetenv("ATLASDESK_CONVERTER");
-    ASSERT_TRUE(run.started);
-    EXPECT_FALSE(run.timedOut);
-    EXPECT_TRUE(run.output.contains("Mipforge")) << run.output.toStdString();
-
+    const QString foliage = samples.dir.filePath("foliage.tga"), chain = samples.dir.filePath("mipchain.tga");
+    SaveBytes(foliage.toStdString(), WriteTga(MakeFoliage(256, 256, 5)));
+    SaveBytes(chain.toStdString(), WriteTga(MakeMipChain(256, 256,
+                                                         {{255, 0, 0, 255}, {0, 255, 0, 192}, {0, 0, 255, 128},
+                                                          {255, 255, 255, 64}},
+                                                         {0, 0, 0, 0})));
+    const struct {
+        QString source;
+        QString summary;
+        size_t levels;
+        double leastPsnr;
+    } cases[] = {
+        {samples.files[0], "DXT5, 64 x 64, 7 levels", 7, 30},
+        {foliage, "DXT5, 256 x 256, 9 levels", 9, 30},
+        {chain, "DXT5, 256 x 256, 4 levels", 4, 45},
+    };
     FakeUi ui;
-    PreviewWindow window(run.outputFile, ui);
-    EXPECT_EQ(window.summary(), QStringLiteral("DXT5, 64 x 64, 7 levels")) << run.output.toStdString();
-    EXPECT_EQ(window.shownLevels(), 7);
-    saveShot(window, "atlasdesk-preview.png");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source.toStdString());
+        const PreviewRun run = runPreviewConversion(MIPFORGE_EXE, c.source, "D3DFMT_DXT5", "Maximum");
+        ASSERT_TRUE(run.started);
+        EXPECT_TRUE(run.output.contains("Mipforge")) << run.output.toStdString();
+        PreviewWindow window(run, ui);
+        EXPECT_EQ(window.failure(), QString()) << run.output.toStdString();
+        EXPECT_EQ(window.summary(), c.summary) << run.output.toStdString();
+        ASSERT_EQ(window.source().levels.size(), c.levels) << window.source().error.toStdString();
+        ASSERT_EQ(window.quality().size(), c.levels);
+        for (const LevelQuality& q : window.quality()) {
+            EXPECT_TRUE(q.compared);
+            EXPECT_GT(q.rgb, c.leastPsnr);
+            EXPECT_GT(q.alpha, c.leastPsnr);
+        }
+        if (c.source == foliage) {
+            window.resize(1100, 760);
+            window.findChild<QComboBox*>("zoom")->setCurrentIndex(1);  // 1:1
+            saveShot(window, "atlasdesk-preview.png");
+        }
+    }
+
+    const QString missing = samples.dir.filePath("missing.tga");
+    const PreviewRun failed = runPreviewConversion(MIPFORGE_EXE, missing, "D3DFMT_DXT5", "Maximum");
+    PreviewWindow failure(failed, ui);
+    EXPECT_EQ(failure.failure(), QStringLiteral("The converter ended with status 0 and wrote no texture."));
+    EXPECT_TRUE(failure.converterLines().contains(QStringLiteral("ERROR: Texture file <%1> not found.").arg(missing)))
+        << failed.output.toStdString();
+    EXPECT_EQ(failure.shownLevels(), 0);
+    saveShot(failure, "atlasdesk-preview-failed.png");
 }
 
 TEST(RealConverter, BuildLogHoldsTheConverterLinesAndTheCddsAppears)

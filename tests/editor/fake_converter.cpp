@@ -5,6 +5,8 @@
 //   FAKE_CONVERTER_SLEEP_MS=<n>  sleep between the lines and before ending
 //   FAKE_CONVERTER_EXIT=<n>      exit status (default 0)
 //   FAKE_CONVERTER_CRASH=1       end by abort()
+//   FAKE_CONVERTER_FAIL=<text>   print the text, write nothing, exit 1
+//                                (unless FAKE_CONVERTER_EXIT says otherwise)
 // For "-single" it writes a 4 x 4 A8R8G8B8 DDS file with three levels to
 // the last argument, so that the preview has something to show.
 #include <chrono>
@@ -60,6 +62,10 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         if (sleepMs)
             std::this_thread::sleep_for(std::chrono::milliseconds(sleepMs));
+    }
+    if (const char* failure = std::getenv("FAKE_CONVERTER_FAIL")) {
+        std::printf("%s\n", failure);
+        return envInt("FAKE_CONVERTER_EXIT", 1);
     }
     if (argc >= 6 && std::strcmp(argv[1], "-single") == 0)
         writeSmallDds(argv[5]);
