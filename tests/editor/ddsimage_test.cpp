@@ -215,31 +215,3 @@ TEST(LevelQuality, PsnrOverColourAndOverAlpha)
     EXPECT_EQ(atlasdesk::psnrText(inf), QStringLiteral("inf"));
     EXPECT_EQ(atlasdesk::psnrText(10 * std::log10(65025.0 / 3)), QStringLiteral("43.36 dB"));
 }
-
-// What the views show of one texel: differences per channel times the gain,
-// clamped; alpha ignored or shown as grey.
-TEST(ComparePictures, DifferencesAndAlphaViews)
-{
-    using atlasdesk::AlphaView;
-    QImage a(1, 1, QImage::Format_ARGB32), b(1, 1, QImage::Format_ARGB32);
-    a.setPixel(0, 0, qRgba(100, 150, 200, 128));
-    b.setPixel(0, 0, qRgba(103, 150, 190, 64));
-    const struct {
-        QImage picture;
-        QRgb expected;
-    } cases[] = {
-        {atlasdesk::differencePicture(a, b, 4, AlphaView::Blended), qRgb(12, 0, 40)},
-        {atlasdesk::differencePicture(a, b, 16, AlphaView::Opaque), qRgb(48, 0, 160)},
-        {atlasdesk::differencePicture(a, b, 4, AlphaView::Grey), qRgb(255, 255, 255)},
-        {atlasdesk::viewPicture(a, AlphaView::Opaque), qRgb(100, 150, 200)},
-        {atlasdesk::viewPicture(a, AlphaView::Grey), qRgb(128, 128, 128)},
-        {atlasdesk::viewPicture(a, AlphaView::Blended).convertToFormat(QImage::Format_ARGB32),
-         qUnpremultiply(qPremultiply(a.pixel(0, 0)))},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        ASSERT_FALSE(c.picture.isNull());
-        EXPECT_EQ(c.picture.pixel(0, 0), c.expected);
-    }
-    EXPECT_TRUE(atlasdesk::differencePicture(a, QImage(2, 1, QImage::Format_ARGB32), 4, AlphaView::Opaque).isNull());
-}

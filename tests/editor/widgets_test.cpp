@@ -316,29 +316,20 @@ TEST(ModalWindows, CaptionsAreExactAndFramesHaveNoSizeButtons)
     QtUiServices services;
     FakeUi ui;
     PropertyList t = blankTexture();
-    const auto checkFrame = [](QWidget* w, const QString& caption) {
-        EXPECT_EQ(w->windowTitle(), caption);
-        const Qt::WindowFlags flags = w->windowFlags();
-        EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)) << caption.toStdString();
-        EXPECT_TRUE(flags & Qt::WindowSystemMenuHint) << caption.toStdString();
-        EXPECT_EQ(w->minimumSize(), w->maximumSize()) << caption.toStdString();
-    };
-    whileModal([&] { services.ask("Document changed. Save it?"); },
-               [&](QWidget* w) {
-                   checkFrame(w, "Atlasdesk");
-                   qobject_cast<QDialog*>(w)->reject();
-               });
-    whileModal([&] { services.warn("Failed to save document."); },
-               [&](QWidget* w) {
-                   checkFrame(w, "Atlasdesk");
-                   qobject_cast<QDialog*>(w)->accept();
-               });
     CFileDlg dlg(t, ui);
-    whileModal([&] { dlg.exec(); },
-               [&](QWidget* w) {
-                   checkFrame(w, "Dialog");
-                   dlg.reject();
-               });
+    const std::pair<std::function<void()>, QString> windows[] = {
+        {[&] { services.ask("Document changed. Save it?"); }, "Atlasdesk"},
+        {[&] { services.warn("Failed to save document."); }, "Atlasdesk"},
+        {[&] { dlg.exec(); }, "Dialog"}};
+    for (const auto& [open, caption] : windows)
+        whileModal(open, [&, caption = caption](QWidget* w) {
+            EXPECT_EQ(w->windowTitle(), caption);
+            const Qt::WindowFlags flags = w->windowFlags();
+            EXPECT_FALSE(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+            EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
+            EXPECT_EQ(w->minimumSize(), w->maximumSize());
+            qobject_cast<QDialog*>(w)->reject();
+        });
 }
 
 TEST(ModalWindows, AllFilesTakesNamesWithoutADotAsOnWindows)
