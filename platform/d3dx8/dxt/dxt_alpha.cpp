@@ -25,8 +25,6 @@ void EncodeAlphaExplicit(const std::uint8_t rgba[64], std::uint16_t valid, std::
 
 namespace {
 
-constexpr std::uint32_t kSixValueReach = 2;
-
 // Rounds num / den (den > 0) to the nearest whole number, halves up, and
 // clamps it to 0..255.
 int RoundedEndpoint(std::int64_t num, std::int64_t den)
@@ -279,8 +277,8 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
     AlphaSearch search;
     std::memcpy(search.alpha, alpha, sizeof alpha);
     std::memcpy(search.mask, mask, sizeof mask);
-    const int steps = quality == Quality::Fast ? 0 : quality == Quality::Normal ? 4 : 64;
-    const int rounds = quality == Quality::Fast ? 0 : 4;
+    const QualityPlan& plan = PlanFor(quality);
+    const int steps = plan.alphaSteps, rounds = plan.alphaRounds;
     search.Improve(hi, lo, true, rounds, steps);
     if (search.bestError != 0) {
         // The 6-value mode spends its endpoints on the texels between the
@@ -288,20 +286,18 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
         if (innerLo > innerHi) {
             search.Measure(0, 0);
         } else {
-            // Normal refines the 6-value mode only when it starts within
-            // kSixValueReach of the 8-value mode's best: from further away
-            // it seldom wins (on soft alpha this skips a fifth of the work
-            // for 0.003 dB of alpha).
-            const std::uint64_t reach = std::uint64_t{kSixValueReach} * search.bestError;
-            const std::uint32_t limit =
-                quality == Quality::Normal ? static_cast<std::uint32_t>(std::min<std::uint64_t>(reach, UINT32_MAX))
-                                           : UINT32_MAX;
+            // From further than the plan's reach off the 8-value mode's
+            // best, the 6-value mode seldom wins.
+            const std::uint64_t reach = std::uint64_t{plan.sixValueReach} * search.bestError;
+            const std::uint32_t limit = plan.sixValueReach != 0
+                                            ? static_cast<std::uint32_t>(std::min<std::uint64_t>(reach, UINT32_MAX))
+                                            : UINT32_MAX;
             search.Improve(innerLo, innerHi, false, rounds, steps, limit);
         }
     }
     // A wider look around the extremes for both modes.
-    if (quality == Quality::Highest && search.bestError != 0)
-        search.Around(4);
+    if (plan.alphaReach != 0 && search.bestError != 0)
+        search.Around(plan.alphaReach);
 
     std::uint64_t bits = 0;
     search.kernels.alpha(search.alpha, search.mask, search.bestA0, search.bestA1, &bits);

@@ -4,14 +4,8 @@
 // of a single colour.  Every candidate is judged by its decoded error, so a
 // further stage can only help.
 //
-// Quality levels: Fast stops after the axis and one refit; Normal adds the
-// cluster fit over the splits near the one the axis suggests, and the
-// 3-colour mode; Highest tries every split, takes Normal's fits as well,
-// and then nudges the endpoints one grid step at a time.  One exception to
-// Normal keeping every stage of Fast: DXT3 and DXT5 blocks it sends to the
-// cluster fit skip the axis refit, so on about one block in twenty of the
-// terrain textures Normal's is a little worse than Fast's (its total error
-// is still 14 % lower).
+// Which of the stages each quality level runs is its row of
+// kQualityPlans (dxt_internal.h).
 //
 // Blocks handed over in runs (EncodeColours) run the first stages, and the
 // measure and refit of the 4-colour fit, eight at a time in the AVX2 build:
@@ -117,41 +111,6 @@ struct Endpoints {
     float a[3], b[3];
 };
 
-// The box of splits Normal searches around the split the axis suggests in
-// blocks with texels that do not count, as steps below and above each
-// boundary (4-colour mode; the 3-colour mode has fewer splits, and a box of
-// one step finds its best one about as often).  The best split tends to
-// give the end runs more texels than the axis suggests, because
-// least-squares endpoints sit inside the extreme texels; hence the lopsided
-// box.
-constexpr int kNormalBox[3][2] = {{1, 4}, {2, 2}, {4, 1}};
-
-// The box, in steps either side of the best unrounded split, in which
-// Normal scores the rounded endpoints: the last boundary varies across the
-// vector lanes, so it gets the widest reach for the same cost.
-constexpr int kRoundedBox[3] = {0, 1, 3};
-
-// Whole 4-colour blocks: the box of splits around the suggested one whose
-// rough fits Normal walks, keeping the roughly best split of each last
-// boundary for the rounded score.  Eight last boundaries, one AVX2 vector;
-// lopsided for the same reason as the box above.
-constexpr int kCandidateBox[3][2] = {{1, 6}, {4, 4}, {6, 1}};
-
-// Squared error per texel (over R, G and B, at unit weights) under which
-// Normal leaves a block to its refit: about 2 levels per channel.
-constexpr float kQuietError = 12.0f;
-
-// Normal tries the 3-colour cluster fit only when the 3-colour refit came
-// within this factor of the best error so far; beyond it, it never won.
-constexpr float kThreeColourReach = 1.2f;
-
-// Normal refits the 3-colour axis candidate only when it starts within this
-// factor of the 4-colour one's error.  About two blocks in three start
-// further out; skipping their refit makes DXT1 about 4 % faster for 0.0004
-// dB on the directory benchmark (at 2: 0.0001 dB and no speed to measure;
-// at 1.2: 7 % for 0.0012 dB).
-constexpr float kThreeColourStart = 1.5f;
-
 struct LaneBatch;
 
 class ColourEncoder {
@@ -176,6 +135,7 @@ public:
 
 private:
     const ColourRequest& request_;
+    const QualityPlan& plan_;
     const Kernels& kernels_;
     const Tables& tables_;
     // Left uninitialised: the constructor and the stages fill what they
@@ -208,14 +168,14 @@ private:
     bool goOn_ = false;
     std::uint32_t threeError_ = UINT32_MAX;
 
-    // The quiet bound: see kQuietError.
+    // The quiet bound: see QualityPlan::quietError.
     float QuietBound() const
     {
-        return kQuietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
+        return plan_.quietError * static_cast<float>(n_) * (weight_[0] + weight_[1] + weight_[2]) / 3;
     }
-    // Whole blocks of more than one colour, at Fast or Normal: those whose
-    // first stages FrontEndSideBySide can run.
-    bool SharesFrontEnd() const { return n_ == 16 && !single_ && request_.quality != Quality::Highest; }
+    // Whole blocks of more than one colour whose axis candidates take one
+    // refit: those whose first stages FrontEndSideBySide can run.
+    bool SharesFrontEnd() const { return n_ == 16 && !single_ && plan_.axisRounds == 1; }
     void FrontEnd();
     void BackEnd();
     void BackEndThree();
@@ -234,8 +194,11 @@ private:
     // What the cluster fit found: no split, the endpoints the block has
     // (c is best_), or new ones (c ordered, not yet measured).
     enum class FitFound : std::uint8_t { None, Known, New };
-    FitFound ClusterFitCandidate(bool four, Quality search, Candidate& c) const;
-    Candidate ClusterFit(bool four, Quality search) const;
+    // `full`: over every split, else near the axis's split.
+    FitFound ClusterFitCandidate(bool four, bool full, Candidate& c) const;
+    Candidate ClusterFit(bool four, bool full) const;
+    // The cluster fits the plan asks for in the mode, each refitted once.
+    void ClusterFits(bool four);
     ClusterResult SearchAroundRoughBest(bool four, const int start[3]) const;
     void StartSplit(bool four, int split[3]) const;
     void Offer(const Candidate& c)
@@ -246,7 +209,7 @@ private:
 };
 
 ColourEncoder::ColourEncoder(const ColourRequest& request)
-    : request_(request), kernels_(ActiveKernels()), tables_(GetTables())
+    : request_(request), plan_(PlanFor(request.quality)), kernels_(ActiveKernels()), tables_(GetTables())
 {
     const unsigned active = request.active;
     n_ = CountBits(active);
@@ -655,7 +618,7 @@ struct LaneBatch {
     int count = 0;
     bool use[kColourBatch] = {};
     bool dxt1 = false;
-    Quality quality = Quality::Normal;
+    const QualityPlan* plan = nullptr;
     const ColourSet* set = nullptr;  // the first sharing block's: the weights
     LaneTexels tx;
     V8 x[3][16], xsum[3];
@@ -704,13 +667,13 @@ bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& b
     const ColourRequest& request = lead.request_;
     batch.count = count;
     batch.dxt1 = request.dxt1;
-    batch.quality = request.quality;
+    batch.plan = &lead.plan_;
     batch.set = &lead.set_;
     bool* use = batch.use;
     for (int l = 0; l < count; ++l) {
         const ColourEncoder& e = *encoders[l];
         // The batch shares the format, the level and the weights.
-        use[l] = e.SharesFrontEnd() && e.request_.dxt1 == request.dxt1 && e.request_.quality == request.quality &&
+        use[l] = e.SharesFrontEnd() && e.request_.dxt1 == request.dxt1 && &e.plan_ == &lead.plan_ &&
                  e.set_.weighted == lead.set_.weighted && e.set_.wrg[0] == lead.set_.wrg[0] &&
                  e.set_.wrg[1] == lead.set_.wrg[1] && e.set_.wb == lead.set_.wb;
     }
@@ -804,7 +767,7 @@ bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& b
     const L hi01 = highV[0] < highV[1] ? highV[1] : highV[0], hi23 = highV[2] < highV[3] ? highV[3] : highV[2];
     const L hi = hi01 < hi23 ? hi23 : hi01;
     const L invLen2 = SplatV8(1.0f) / len2;
-    const Quality q = request.quality;
+    const QualityPlan& plan = lead.plan_;
     const bool dxt1 = request.dxt1;
     // Quantise: the nearest grid codes of the rounded values, from the table.
     auto quantise = [&](const L c[3]) {
@@ -827,7 +790,7 @@ bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& b
     }
     const I8 a = quantise(endA), b = quantise(endB);
     // The 4-colour candidate, then the 3-colour one where DXT1 tries it.
-    const bool tryThree = dxt1 && q != Quality::Fast;
+    const bool tryThree = dxt1 && plan.threeColourAxis;
     const int count2 = tryThree ? 2 : 1;
     LaneCandidates cand[2];
     I8 rule[2];
@@ -837,9 +800,9 @@ bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& b
     }
     const float quiet = lead.QuietBound();
     const L quietV = SplatV8(quiet);
-    const I8 straightToFit = (q == Quality::Normal && !dxt1) ? (ToV8(cand[0].error) >= quietV) : I8{};
-    const I8 threeFar = (q == Quality::Normal && count2 == 2)
-                            ? (ToV8(cand[1].error) > SplatV8(kThreeColourStart) * ToV8(cand[0].error))
+    const I8 straightToFit = (plan.straightToFit && !dxt1) ? (ToV8(cand[0].error) >= quietV) : I8{};
+    const I8 threeFar = (plan.threeAxisReach != 0 && count2 == 2)
+                            ? (ToV8(cand[1].error) > SplatV8(plan.threeAxisReach) * ToV8(cand[0].error))
                             : I8{};
     // Refine, one round, the two candidates side by side.
     RefineLanes(batch, cand[0], ~straightToFit);
@@ -848,8 +811,8 @@ bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& b
     // Offer each in turn: the first of equal errors stays.
     const LaneCandidates best = count2 == 2 ? LaneCandidates::Pick(cand[1].error < cand[0].error, cand[1], cand[0])
                                              : cand[0];
-    const I8 quietBlock = q == Quality::Normal ? ToV8(best.error) < quietV : I8{};
-    const I8 goOn = (q != Quality::Fast ? SplatI8(-1) : I8{}) & (best.error != 0) & ~quietBlock;
+    const I8 quietBlock = plan.quietError != 0 ? ToV8(best.error) < quietV : I8{};
+    const I8 goOn = (plan.fullSearch || plan.near ? SplatI8(-1) : I8{}) & (best.error != 0) & ~quietBlock;
     for (int l = 0; l < count; ++l) {
         if (!use[l])
             continue;
@@ -881,7 +844,7 @@ void FitFourSideBySide(ColourEncoder* const encoders[], const LaneBatch& batch)
             continue;
         e.SortAlongAxis();
         Candidate c;
-        const ColourEncoder::FitFound found = e.ClusterFitCandidate(true, batch.quality, c);
+        const ColourEncoder::FitFound found = e.ClusterFitCandidate(true, false, c);
         e.fourDone_ = true;
         if (found == ColourEncoder::FitFound::None)
             continue;
@@ -1205,8 +1168,8 @@ ClusterResult ColourEncoder::SearchAroundRoughBest(bool four, const int start[3]
 {
     int lo[3], hi[3];
     for (int b = 0; b < 3; ++b) {
-        lo[b] = start[b] - (four ? kNormalBox[b][0] : 1);
-        hi[b] = start[b] + (four ? kNormalBox[b][1] : 1);
+        lo[b] = start[b] - (four ? plan_.near->around[b][0] : 1);
+        hi[b] = start[b] + (four ? plan_.near->around[b][1] : 1);
     }
     // The walk ranks splits by their least-squares error before rounding
     // (about half the work per split); the rounded score then decides
@@ -1233,8 +1196,8 @@ ClusterResult ColourEncoder::SearchAroundRoughBest(bool four, const int start[3]
     if (!(best.error < 1e38f))
         return best;
     for (int b = 0; b < 3; ++b) {
-        lo[b] = best.split[b] - kRoundedBox[b];
-        hi[b] = best.split[b] + kRoundedBox[b];
+        lo[b] = best.split[b] - plan_.near->rounded[b];
+        hi[b] = best.split[b] + plan_.near->rounded[b];
     }
     return SearchSplits(cluster_, four, lo, hi);
 }
@@ -1244,11 +1207,11 @@ ClusterResult ColourEncoder::SearchAroundRoughBest(bool four, const int start[3]
 // rounded endpoints of the roughly best split of each last boundary: the
 // rounded winner is usually among those, and often not the rough winner
 // itself.  Other blocks take SearchAroundRoughBest.
-ColourEncoder::FitFound ColourEncoder::ClusterFitCandidate(bool four, Quality search, Candidate& c) const
+ColourEncoder::FitFound ColourEncoder::ClusterFitCandidate(bool four, bool full, Candidate& c) const
 {
     int lo[3], hi[3];
     ClusterResult best;
-    if (search == Quality::Highest) {
+    if (full) {
         lo[0] = lo[1] = lo[2] = 0;
         hi[0] = hi[1] = hi[2] = n_;
         best = SearchSplits(cluster_, four, lo, hi);
@@ -1257,8 +1220,8 @@ ColourEncoder::FitFound ColourEncoder::ClusterFitCandidate(bool four, Quality se
         StartSplit(four, start);
         if (four && n_ == 16) {
             for (int b = 0; b < 3; ++b) {
-                lo[b] = start[b] - kCandidateBox[b][0];
-                hi[b] = start[b] + kCandidateBox[b][1];
+                lo[b] = start[b] - plan_.near->candidates[b][0];
+                hi[b] = start[b] + plan_.near->candidates[b][1];
             }
             best = SearchSplits(cluster_, four, lo, hi, SplitScore::Candidates);
         } else {
@@ -1277,10 +1240,10 @@ ColourEncoder::FitFound ColourEncoder::ClusterFitCandidate(bool four, Quality se
     return FitFound::New;
 }
 
-Candidate ColourEncoder::ClusterFit(bool four, Quality search) const
+Candidate ColourEncoder::ClusterFit(bool four, bool full) const
 {
     Candidate c;
-    switch (ClusterFitCandidate(four, search, c)) {
+    switch (ClusterFitCandidate(four, full, c)) {
     case FitFound::None:
         return Candidate{};
     case FitFound::Known:
@@ -1356,15 +1319,12 @@ void ColourEncoder::Encode(std::uint8_t block[8])
 // the block goes on to the cluster fits.
 void ColourEncoder::FrontEnd()
 {
-    const Quality q = request_.quality;
     const bool threeOnly = request_.dxt1 && request_.transparent != 0;
     Endpoints ends;
     Principal(ends);
-    // Normal leaves the heavy lifting to the cluster fit.
-    const int rounds = q == Quality::Highest ? 4 : 1;
-    const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
-    // The 4-colour candidate first, then the 3-colour one: the
-    // earlier wins ties.  Both from the same endpoints on the grid.
+    const bool tryThree = request_.dxt1 && (threeOnly || plan_.threeColourAxis);
+    // The 4-colour candidate first, then the 3-colour one: the earlier wins
+    // ties.  Both from the same endpoints on the grid.
     const std::uint16_t a = Quantise(ends.a), b = Quantise(ends.b);
     Candidate axis[2];
     int count = 0;
@@ -1372,78 +1332,64 @@ void ColourEncoder::FrontEnd()
         axis[count++] = Evaluate(a, b, true);
     if (tryThree)
         axis[count++] = Evaluate(a, b, false);
-    // Normal skips the cluster fit for blocks the refit already holds
-    // to within the grid's rounding noise: it finds little there.
     const float quiet = QuietBound();
-    // A 4-colour-only block (DXT3, DXT5) that the axis misses by more
-    // than that goes straight to the cluster fit, which refits its own
-    // result and nearly always beats the axis's refit: the colour
-    // blocks take about a seventh less time, for 0.004 dB.  DXT1
-    // refits both axis candidates side by side, as the 3-colour refit
-    // decides whether the 3-colour fit runs, and the 4-colour one
-    // beside it costs little.  These blocks get a refit of no rounds
-    // rather than a branch around the call: with the branch, GCC laid
-    // out DXT1's path 4 % slower.
+    // DXT1 refits both axis candidates side by side: the 3-colour refit
+    // decides whether the 3-colour fit runs, and the 4-colour one beside it
+    // costs little.  Blocks that go straight to the fit take a refit of no
+    // rounds.
     const bool straightToFit =
-        q == Quality::Normal && !request_.dxt1 && static_cast<float>(axis[0].error) >= quiet;
-    // Normal leaves DXT1's 3-colour candidate as it is where it
-    // starts kThreeColourStart times the 4-colour one's error or more:
-    // from there its refit seldom comes near enough to matter.
+        plan_.straightToFit && !request_.dxt1 && static_cast<float>(axis[0].error) >= quiet;
     const float fourStart = static_cast<float>(axis[0].error);
-    const bool threeFar = q == Quality::Normal && count == 2 &&
-                          static_cast<float>(axis[1].error) > kThreeColourStart * fourStart;
-    Refine(axis, threeFar ? 1 : count, straightToFit ? 0 : rounds);
+    const bool threeFar = plan_.threeAxisReach != 0 && count == 2 &&
+                          static_cast<float>(axis[1].error) > plan_.threeAxisReach * fourStart;
+    Refine(axis, threeFar ? 1 : count, straightToFit ? 0 : plan_.axisRounds);
     for (int k = 0; k < count; ++k)
         Offer(axis[k]);
     const std::uint32_t threeError = tryThree ? axis[count - 1].error : UINT32_MAX;
-    const bool quietBlock = q == Quality::Normal && static_cast<float>(best_.error) < quiet;
-    goOn_ = q != Quality::Fast && best_.error != 0 && !quietBlock;
+    const bool quietBlock = plan_.quietError != 0 && static_cast<float>(best_.error) < quiet;
+    goOn_ = (plan_.fullSearch || plan_.near) && best_.error != 0 && !quietBlock;
     threeError_ = threeError;
     frontDone_ = true;
 }
 
+// The searches the plan asks for in one mode, the full one first: the
+// cluster fit already rounds its endpoints to the grid, so one refit to the
+// indices it produces is all that pays.
+void ColourEncoder::ClusterFits(bool four)
+{
+    if (plan_.fullSearch)
+        Offer(Refine(ClusterFit(four, true), 1));
+    if (plan_.near)
+        Offer(Refine(ClusterFit(four, false), 1));
+}
+
 // The cluster fits where the block goes on (the 4-colour ones unless
-// FitFourSideBySide has run them), and Highest's nudges.
+// FitFourSideBySide has run them), then the nudges.
 void ColourEncoder::BackEnd()
 {
-    const Quality q = request_.quality;
     const bool threeOnly = request_.dxt1 && request_.transparent != 0;
     if (goOn_ && !fourDone_) {
         SortAlongAxis();
-        // The cluster fit already rounds its endpoints to the grid;
-        // one refit to the indices it produces is all that pays.
-        // Highest also takes Normal's fits: its own search ranks
-        // every split by the rounded fit's score, and that ranking
-        // now and then misses the split whose decoded block Normal's
-        // finds best.  So no block comes out worse than Normal's.
-        const bool alsoNormal = q == Quality::Highest;
-        if (!threeOnly) {
-            Offer(Refine(ClusterFit(true, q), 1));
-            if (alsoNormal)
-                Offer(Refine(ClusterFit(true, Quality::Normal), 1));
-        }
+        if (!threeOnly)
+            ClusterFits(true);
     }
     BackEndThree();
 }
 
-// The rest of the back end after the 4-colour fits: the 3-colour fits, and
-// Highest's nudges.
+// The rest of the back end after the 4-colour fits: the 3-colour fits and
+// the nudges.
 void ColourEncoder::BackEndThree()
 {
-    const Quality q = request_.quality;
     const bool threeOnly = request_.dxt1 && request_.transparent != 0;
-    const bool tryThree = request_.dxt1 && (threeOnly || q != Quality::Fast);
+    const bool tryThree = request_.dxt1 && (threeOnly || plan_.threeColourAxis);
     if (goOn_) {
-        const bool threeClose =
-            static_cast<float>(threeError_) < kThreeColourReach * static_cast<float>(best_.error);
-        if (tryThree && best_.error != 0 && (threeOnly || q == Quality::Highest || threeClose)) {
-            Offer(Refine(ClusterFit(false, q), 1));
-            if (q == Quality::Highest)
-                Offer(Refine(ClusterFit(false, Quality::Normal), 1));
-        }
+        const bool threeClose = plan_.threeFitReach == 0 || static_cast<float>(threeError_) <
+                                                                plan_.threeFitReach * static_cast<float>(best_.error);
+        if (tryThree && best_.error != 0 && (threeOnly || threeClose))
+            ClusterFits(false);
     }
-    if (q == Quality::Highest)
-        best_ = Perturb(best_, 8);
+    if (plan_.nudgePasses != 0)
+        best_ = Perturb(best_, plan_.nudgePasses);
 }
 
 void ColourEncoder::Finish(std::uint8_t block[8])

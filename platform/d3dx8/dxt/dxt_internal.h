@@ -5,7 +5,9 @@
 #include "dxt.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 namespace dxt::detail {
 
@@ -186,6 +188,84 @@ enum class SplitScore : std::uint8_t {
 // the first in (i, j, k) order wins.
 ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3],
                            SplitScore score = SplitScore::Rounded);
+
+// ---------------------------------------------------------------------------
+// What each quality level does: one row per level, read by the colour and
+// alpha encoders, which look at the level nowhere else.
+
+// The boxes of splits the near search walks, as steps below and above each
+// boundary of the split the axis suggests (4-colour mode).  The best split
+// tends to give the end runs more texels than the axis suggests, because
+// least-squares endpoints sit inside the extreme texels; hence the
+// lopsided boxes.
+struct NearBoxes {
+    // Blocks with texels that do not count: the rough walk's first box (the
+    // 3-colour mode has fewer splits and takes one step either side).
+    int around[3][2];
+    // Steps either side of the rough walk's best split whose rounded
+    // endpoints are scored: the last boundary varies across the vector
+    // lanes, so it gets the widest reach for the same cost.
+    int rounded[3];
+    // Whole 4-colour blocks: the box whose rough fits are walked, keeping
+    // the roughly best split of each last boundary for the rounded score
+    // (eight last boundaries, one AVX2 vector).
+    int candidates[3][2];
+};
+inline constexpr NearBoxes kNearBoxes = {{{1, 4}, {2, 2}, {4, 1}}, {0, 1, 3}, {{1, 6}, {4, 4}, {6, 1}}};
+
+struct QualityPlan {
+    // Colour, the axis candidates: least-squares refits of each.
+    int axisRounds;
+    // DXT1: the 3-colour axis candidate beside the 4-colour one.
+    bool threeColourAxis;
+    // The 3-colour axis candidate is refitted only where it starts within
+    // this factor of the 4-colour one's error (0: always); from further out
+    // its refit seldom comes near enough to matter.
+    float threeAxisReach;
+    // Squared error per texel (over R, G and B, at unit weights; about 2
+    // levels per channel) under which a block is left to its refit: the
+    // cluster fit finds little there (0: no block is).
+    float quietError;
+    // 4-colour-only blocks (DXT3, DXT5) whose axis candidate is off by that
+    // bound or more go to the cluster fit without the refit: the fit refits
+    // its own result and nearly always beats the axis's refit.
+    bool straightToFit;
+    // Colour, the cluster fits, each followed by one refit: over every
+    // split, then over the boxes near the axis's split (none: no fit).
+    bool fullSearch;
+    const NearBoxes* near;
+    // The 3-colour fit runs only where the 3-colour axis candidate came
+    // within this factor of the best error so far (0: always); beyond it it
+    // never won.  Blocks with DXT1 transparent texels always run it.
+    float threeFitReach;
+    // Passes of single grid steps of the endpoint channels at the end, each
+    // kept where it lowers the error: catches what the fits miss through
+    // rounding.
+    int nudgePasses;
+    // Interpolated alpha, per mode: least-squares refits, then single steps
+    // of the endpoints.
+    int alphaRounds, alphaSteps;
+    // The 6-value mode is refined only where it starts within this factor
+    // of the 8-value mode's best (0: always).
+    std::uint32_t sixValueReach;
+    // At the end, every endpoint pair within this distance of the best
+    // (0: none).
+    int alphaReach;
+};
+
+inline constexpr QualityPlan kQualityPlans[] = {
+    // Fast: the principal axis and one refit.
+    {1, false, 0.0f, 0.0f, false, false, nullptr, 0.0f, 0, 0, 0, 0, 0},
+    // Normal: the cluster fit over the splits near the axis's, the 3-colour
+    // mode, and shortcuts where a stage seldom pays.
+    {1, true, 1.5f, 12.0f, true, false, &kNearBoxes, 1.2f, 0, 4, 4, 2, 0},
+    // Highest: every split beside Normal's search (whose ranking now and
+    // then finds a split the full search's misses), four refits, nudges.
+    {4, true, 0.0f, 0.0f, false, true, &kNearBoxes, 0.0f, 8, 4, 64, 0, 4},
+};
+static_assert(std::size(kQualityPlans) == static_cast<std::size_t>(Quality::Highest) + 1);
+
+inline const QualityPlan& PlanFor(Quality quality) { return kQualityPlans[static_cast<int>(quality)]; }
 
 // ---------------------------------------------------------------------------
 // Block encoders.
