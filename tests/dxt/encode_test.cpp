@@ -431,7 +431,6 @@ TEST(DxtEncode, TableGeneratorMatchesBruteForceThroughTheDecoder)
             ASSERT_EQ(std::abs(palette[2][channel] - v), half.error);
             const int code = tables.nearest[bits6][v];
             const int expanded = bits6 ? dxt::detail::Expand6(code) : dxt::detail::Expand5(code);
-            ASSERT_EQ(tables.grid[bits6][v], expanded);
             for (int other = 0; other < (bits6 ? 64 : 32); ++other) {
                 const int e = bits6 ? dxt::detail::Expand6(other) : dxt::detail::Expand5(other);
                 ASSERT_LE(std::abs(expanded - v), std::abs(e - v));

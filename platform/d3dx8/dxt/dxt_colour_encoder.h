@@ -776,9 +776,8 @@ bool FrontEndSideBySide(ColourEncoder* const encoders[], int count, LaneBatch& b
             const L clamped = c[ch] < L{} ? L{} : (SplatV8(255.0f) < c[ch] ? SplatV8(255.0f) : c[ch]);
             const I8 v = __builtin_convertvector(clamped + SplatV8(0.5f), I8);
             const std::uint8_t* table = lead.tables_.nearest[ch == 1 ? 1 : 0];
-            // Four bytes from each entry, the low one its own (the tables
-            // run on past each other, and past the last entry lie the next
-            // fields).
+            // A word from each entry, the low byte its own (see
+            // Tables::nearestTail).
             code[ch] = (I8)_mm256_i32gather_epi32(reinterpret_cast<const int*>(table), (__m256i)v, 1) & 255;
         }
         return (code[0] << 11) | (code[1] << 5) | code[2];

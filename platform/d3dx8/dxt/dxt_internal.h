@@ -71,9 +71,12 @@ struct Tables {
     SingleFit half[2][256];
     // [bits==6][value]: the quantised code whose expansion is closest.
     std::uint8_t nearest[2][256];
-    // [bits==6][value]: that code expanded back to 8 bits.
-    float grid[2][256];
+    // The vector path reads `nearest` a 32-bit word at a time (its low byte
+    // the entry): the reads of the last entries end here.
+    std::uint8_t nearestTail[sizeof(std::int32_t) - 1];
 };
+static_assert(offsetof(Tables, nearestTail) == offsetof(Tables, nearest) + sizeof(Tables::nearest),
+              "the word read at the last entry of nearest stays inside Tables");
 
 const Tables& GetTables();
 // Builds the tables from the decoding rules (exposed so tests can compare

@@ -63,7 +63,6 @@ void BuildTables(Tables& t)
                 if (std::abs(Expand(bits6, code) - v) < std::abs(Expand(bits6, bestCode) - v))
                     bestCode = code;
             t.nearest[bits6][v] = static_cast<std::uint8_t>(bestCode);
-            t.grid[bits6][v] = static_cast<float>(Expand(bits6, bestCode));
         }
     }
 }
