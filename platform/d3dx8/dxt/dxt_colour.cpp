@@ -1,27 +1,21 @@
-// Colour blocks: the entry point, which picks the encoder's build for the
-// processor (the body is in dxt_colour_encoder.h).
+// Colour blocks: the entry points, which pick the encoder's build for the
+// processor (the encoder is in dxt_colour_encoder.h and dxt_colour_batch.h).
 #include "dxt_internal.h"
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#define DXT_COLOUR_ENTRY EncodeColourGeneric
-#define DXT_COLOUR_BATCH_ENTRY EncodeColoursGeneric
-#define DXT_COLOUR_FRONT_ENTRY ColourFrontEndsGeneric
-#define DXT_COLOUR_AVX2 0
-#include "dxt_colour_encoder.h"
+#include "dxt_colour_batch.h"
 
 namespace dxt::detail {
 
 #if defined(__x86_64__)
-// dxt_colour_avx2.cpp: the same body built for AVX2.
+// dxt_colour_avx2.cpp: the encoder built for AVX2.
 void EncodeColourAvx2(const ColourRequest& request, std::uint8_t block[8]);
 void EncodeColoursAvx2(const ColourRequest* requests, int count, std::uint8_t* const blocks[]);
 void ColourFrontEndsAvx2(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[], bool ran[]);
@@ -35,7 +29,7 @@ void EncodeColour(const ColourRequest& request, std::uint8_t block[8])
         return;
     }
 #endif
-    EncodeColourGeneric(request, block);
+    EncodeColourWith<AnyProcessor>(request, block);
 }
 
 void EncodeColours(const ColourRequest* requests, int count, std::uint8_t* const blocks[])
@@ -46,7 +40,7 @@ void EncodeColours(const ColourRequest* requests, int count, std::uint8_t* const
         return;
     }
 #endif
-    EncodeColoursGeneric(requests, count, blocks);
+    EncodeColoursWith<AnyProcessor>(requests, count, blocks);
 }
 
 void ColourFrontEnds(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[], bool ran[])
@@ -57,7 +51,7 @@ void ColourFrontEnds(const ColourRequest* requests, int count, bool together, Co
         return;
     }
 #endif
-    ColourFrontEndsGeneric(requests, count, together, out, ran);
+    ColourFrontEndsWith<AnyProcessor>(requests, count, together, out, ran);
 }
 
 } // namespace dxt::detail
