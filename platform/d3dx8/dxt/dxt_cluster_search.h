@@ -4,14 +4,10 @@
 // the AVX2 target first; each instantiates the width it builds.
 #pragma once
 
-#include "dxt_internal.h"
+#include "dxt_lanes.h"
 
 #include <algorithm>
 #include <type_traits>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace dxt::detail {
 
@@ -44,40 +40,13 @@ const RoughTable& GetRoughTable();
 
 namespace {
 
-// 32-byte vectors appear only inside functions compiled for AVX2, where
-// they are passed in registers; the warning about their ABI without AVX
-// does not apply to these file-local, always inlined helpers.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
-typedef float F4 __attribute__((vector_size(16)));
-typedef std::int32_t I4 __attribute__((vector_size(16)));
-typedef float F8 __attribute__((vector_size(32)));
-typedef std::int32_t I8 __attribute__((vector_size(32)));
-
-#define DXT_INLINE inline __attribute__((always_inline))
-
 constexpr float kInvalid = 3.0e38f;
-
-template <class F>
-constexpr int Lanes = static_cast<int>(sizeof(F) / sizeof(float));
-
-template <class F, class T>
-DXT_INLINE F Splat(T v)
-{
-    // One lane set and shuffled out: GCC builds an initialiser list lane by
-    // lane, but turns the shuffle into a single broadcast.
-    const F one = {v};
-    if constexpr (Lanes<F> == 4)
-        return __builtin_shufflevector(one, one, 0, 0, 0, 0);
-    else
-        return __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
-}
 
 // 0, 1, 2, ... across the lanes.
 template <class F>
 DXT_INLINE F Ramp()
 {
-    if constexpr (Lanes<F> == 4)
+    if constexpr (kLanesOf<F> == 4)
         return F{0, 1, 2, 3};
     else
         return F{0, 1, 2, 3, 4, 5, 6, 7};
@@ -107,7 +76,7 @@ DXT_INLINE float HorizontalMin(F8 v)
 // Codes of the rounded search: whole numbers in float lanes in the AVX2
 // build, which rounds in one instruction; integers otherwise.
 template <class F, class I>
-using Codes = std::conditional_t<Lanes<F> == 8, F, I>;
+using Codes = std::conditional_t<kLanesOf<F> == 8, F, I>;
 
 // Rounds endpoint values to the grid of a 5- or 6-bit channel; returns the
 // codes and their 8-bit expansions.  Both builds give the same numbers: the
@@ -121,7 +90,7 @@ DXT_INLINE void Quantise(F v, bool bits6, Codes<F, I>& code, F& expanded)
     const F zero = Splat<F>(0.0f), top = Splat<F>(255.0f);
     const F scale = Splat<F>(bits6 ? 63.0f / 255.0f : 31.0f / 255.0f), half = Splat<F>(0.5f);
 #if defined(__x86_64__)
-    if constexpr (Lanes<F> == 8) {
+    if constexpr (kLanesOf<F> == 8) {
         constexpr int kDown = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
         v = _mm256_min_ps(_mm256_max_ps(v, zero), top);
         code = _mm256_round_ps(v * scale + half, kDown);
@@ -141,7 +110,7 @@ DXT_INLINE void Quantise(F v, bool bits6, Codes<F, I>& code, F& expanded)
 template <class F, class I>
 DXT_INLINE I CodeBits(Codes<F, I> code)
 {
-    if constexpr (Lanes<F> == 8)
+    if constexpr (kLanesOf<F> == 8)
         return __builtin_convertvector(code, I);
     else
         return code;
@@ -236,7 +205,7 @@ DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I* be
     best.error = lowest;
     const I tied = bestError == Splat<F>(lowest);
     unsigned tiedLanes = 0;
-    for (int l = 0; l < Lanes<F>; ++l)
+    for (int l = 0; l < kLanesOf<F>; ++l)
         tiedLanes |= static_cast<unsigned>(tied[l] & 1) << l;
     int pick = __builtin_ctz(tiedLanes);
     if (tiedLanes & (tiedLanes - 1)) {
@@ -245,7 +214,7 @@ DXT_INLINE ClusterResult Merge(const F& bestError, const I& bestKey, const I* be
         const I tiedKey = tied ? bestKey : I{} + 0xFFFFFF;
         const float first = HorizontalMin(__builtin_convertvector(tiedKey, F));
         const I at = __builtin_convertvector(tiedKey, F) == Splat<F>(first);
-        for (int l = Lanes<F> - 1; l >= 0; --l)
+        for (int l = kLanesOf<F> - 1; l >= 0; --l)
             pick = at[l] ? l : pick;
     }
     const int key = bestKey[pick];
@@ -299,19 +268,17 @@ struct LaneBest {
     }
 };
 
-// b where a is not above it (NaN included), else a: one instruction where
-// the processor has it, so that the walk's running best waits on less.
+// b where a is not above it (NaN included), else a: the max instruction
+// in the AVX2 build (which the compiler would not pick beside the
+// comparison the walk also makes), so that the running best waits on less.
 template <class F>
 DXT_INLINE F Higher(F a, F b)
 {
 #if defined(__x86_64__)
-    if constexpr (Lanes<F> == 8)
+    if constexpr (kLanesOf<F> == 8)
         return _mm256_max_ps(a, b);
-    else
-        return _mm_max_ps(a, b);
-#else
-    return a > b ? a : b;
 #endif
+    return a > b ? a : b;
 }
 
 // What the rough walk over whole blocks leaves: for every vector of lanes
@@ -320,7 +287,7 @@ DXT_INLINE F Higher(F a, F b)
 // below zero where no split of the box has that boundary) and its split.
 template <class F, class I>
 struct RoughLanes {
-    static constexpr int kSteps = (kTableTexels + Lanes<F>) / Lanes<F>;
+    static constexpr int kSteps = (kTableTexels + kLanesOf<F>) / kLanesOf<F>;
     F gain[kSteps];
     I key[kSteps];
     int steps = 0, first = 0, last = -1;
@@ -338,7 +305,7 @@ template <class F, class I>
 DXT_INLINE RoughLanes<F, I> WalkRoughTabled(const ClusterInput& in, const RoughTable& table, bool four,
                                             const int lo[3], const int hi[3])
 {
-    constexpr int kLanes = Lanes<F>;
+    constexpr int kLanes = kLanesOf<F>;
     constexpr int kSteps = RoughLanes<F, I>::kSteps;
     constexpr int n = kTableTexels;
     RoughLanes<F, I> out;
@@ -444,11 +411,11 @@ template <class F, class I>
 DXT_INLINE F Gather(const float* p, I at)
 {
 #if defined(__x86_64__)
-    if constexpr (Lanes<F> == 8)
+    if constexpr (kLanesOf<F> == 8)
         return _mm256_i32gather_ps(p, (__m256i)at, 4);
 #endif
     F v;
-    for (int l = 0; l < Lanes<F>; ++l)
+    for (int l = 0; l < kLanesOf<F>; ++l)
         v[l] = p[at[l]];
     return v;
 }
@@ -466,7 +433,7 @@ struct BoundaryHeads {
 
     DXT_INLINE BoundaryHeads(I first, I middle, const int lo[3], const int hi[3]) : i(first), j(middle)
     {
-        if constexpr (Lanes<F> == 8) {
+        if constexpr (kLanesOf<F> == 8) {
             windows = hi[0] - lo[0] <= 7 && hi[1] - lo[1] <= 8;
             if (windows) {
                 wi = std::clamp(lo[0], 0, kTableTexels);
@@ -482,7 +449,7 @@ struct BoundaryHeads {
     DXT_INLINE F operator()(const float* p) const
     {
 #if defined(__x86_64__)
-        if constexpr (Lanes<F> == 8) {
+        if constexpr (kLanesOf<F> == 8) {
             if (windows) {
                 // Boundaries are at most 16, so each window ends by entry 23.
                 const F atI = _mm256_permutevar8x32_ps(Load<F>(p + wi), (__m256i)i);
@@ -510,7 +477,7 @@ DXT_INLINE ClusterResult SearchCandidates(const ClusterInput& in, const RoughTab
         const I key = walk.key[t];
         const I i = key >> 16, j = (key >> 8) & 0xFF;
         const BoundaryHeads<F, I> head(i, j, lo, hi);
-        const int first = walk.first + t * Lanes<F>;
+        const int first = walk.first + t * kLanesOf<F>;
         const I found = walk.gain[t] >= Splat<F>(0.0f);
         best.template Keep<false>(ScoreLanes<F, I, false, kUnit>(in, true, __builtin_convertvector(i, F),
                                                                   __builtin_convertvector(j, F), head, first,
@@ -527,7 +494,7 @@ DXT_INLINE ClusterResult SearchCandidates(const ClusterInput& in, const RoughTab
 template <class F, class I, bool kRough, bool kUnit>
 DXT_INLINE ClusterResult Search(const ClusterInput& in, bool four, const int lo[3], const int hi[3])
 {
-    constexpr int kLanes = Lanes<F>;
+    constexpr int kLanes = kLanesOf<F>;
     const int n = in.n;
     LaneBest<F, I, kRough> best;
     best.Start();

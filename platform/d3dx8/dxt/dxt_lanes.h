@@ -47,7 +47,6 @@ struct LaneTypes<float> {
     using Int = std::int32_t;
     using Mask = bool;
     using Error = std::uint32_t;
-    static constexpr int kLanes = 1;
 };
 
 // Four lanes: one block's three channels (and one unused), for the stages
@@ -57,7 +56,6 @@ struct LaneTypes<F4> {
     using Int = I4;
     using Mask = I4;
     using Error = I4;
-    static constexpr int kLanes = 4;
 };
 
 template <>
@@ -65,7 +63,6 @@ struct LaneTypes<F8> {
     using Int = I8;
     using Mask = I8;  // all ones where true
     using Error = I8;
-    static constexpr int kLanes = 8;
 };
 
 template <class F>
@@ -74,33 +71,30 @@ template <class F>
 using MaskOf = typename LaneTypes<F>::Mask;
 template <class F>
 using ErrorOf = typename LaneTypes<F>::Error;
-template <class F>
-constexpr int kLanesOf = LaneTypes<F>::kLanes;
+template <class V>
+constexpr int kLanesOf = static_cast<int>(sizeof(V) / sizeof(float));
 
-// The value in every lane.  Eight lanes from one set and shuffled out:
+// The value in every lane.  Vectors from one lane set and shuffled out:
 // GCC builds an initialiser list lane by lane, but turns the shuffle into
 // a single broadcast.
-template <class F>
-DXT_INLINE F Splat(float v)
+template <class V, class T>
+DXT_INLINE V Splat(T v)
 {
-    if constexpr (kLanesOf<F> == 1) {
-        return v;
-    } else if constexpr (kLanesOf<F> == 4) {
-        const F one = {v};
-        return __builtin_shufflevector(one, one, 0, 0, 0, 0);
+    if constexpr (kLanesOf<V> == 1) {
+        return static_cast<V>(v);
     } else {
-        const F one = {v};
-        return __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
+        const V one = {v};
+        if constexpr (kLanesOf<V> == 4)
+            return __builtin_shufflevector(one, one, 0, 0, 0, 0);
+        else
+            return __builtin_shufflevector(one, one, 0, 0, 0, 0, 0, 0, 0, 0);
     }
 }
 
 template <class F>
 DXT_INLINE IntOf<F> SplatInt(std::int32_t v)
 {
-    if constexpr (kLanesOf<F> == 1)
-        return v;
-    else
-        return IntOf<F>{} + v;
+    return Splat<IntOf<F>>(v);
 }
 
 template <class F>
