@@ -41,26 +41,46 @@ BuildLogDialog::BuildLogDialog(QWidget* parent) : QDialog(parent)
 
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     connect(&m_process, &QProcess::readyRead, this, &BuildLogDialog::appendOutput);
+    // Enter or Space must not end a build by accident: the log has the
+    // focus while it runs, and Stop is never the default button.
+    m_stop->setAutoDefault(false);
+    m_log->setFocus();
     connect(m_stop, &QPushButton::clicked, this, [this] { m_process.kill(); });
     connect(m_close, &QPushButton::clicked, this, &QDialog::accept);
     connect(&m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
         appendOutput();
-        finish(status == QProcess::CrashExit ? tr("The converter ended abnormally.")
-                                             : tr("The converter ended with status %1.").arg(code));
+        if (status == QProcess::CrashExit)
+            finish(tr("The converter ended abnormally."));
+        else if (!m_output.isEmpty() && !outputWritten())
+            finish(tr("The converter ended with status %1; %2 was not written.").arg(code).arg(m_output));
+        else
+            finish(tr("The converter ended with status %1.").arg(code));
     });
     connect(&m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart)
-            finish(tr("The converter could not be started: %1").arg(m_process.errorString()));
+            finish(tr("The converter %1 could not be started: %2").arg(m_program, m_process.errorString()));
     });
 }
 
-void BuildLogDialog::start(const QString& program, const QStringList& arguments)
+void BuildLogDialog::start(const QString& program, const QStringList& arguments, const QString& output)
 {
+    m_program = program;
+    m_output = output;
+    const QFileInfo before(output);
+    m_outputBefore = !output.isEmpty() && before.exists() ? before.lastModified() : QDateTime();
     m_status->setText(tr("Running %1 ...").arg(QFileInfo(program).fileName()));
     // The converter waits for a key only on a terminal; closed input makes
     // sure it never waits here.
     m_process.setStandardInputFile(QProcess::nullDevice());
     m_process.start(program, arguments);
+}
+
+bool BuildLogDialog::outputWritten() const
+{
+    // The converter writes beside the target and renames into place, so a
+    // written file is newer than the one before the run.
+    const QFileInfo after(m_output);
+    return after.exists() && (m_outputBefore.isNull() || after.lastModified() > m_outputBefore);
 }
 
 bool BuildLogDialog::isRunning() const

@@ -4,6 +4,7 @@
 // event loop instead of blocking in a wait.
 #pragma once
 
+#include <QDateTime>
 #include <QDialog>
 #include <QProcess>
 
@@ -17,7 +18,9 @@ public:
     explicit BuildLogDialog(QWidget* parent = nullptr);
 
     // Starts the program; its standard output and error go to the log.
-    void start(const QString& program, const QStringList& arguments);
+    // When `output` is given, the end of the run says whether the program
+    // wrote it: the converter's status alone does not tell.
+    void start(const QString& program, const QStringList& arguments, const QString& output = {});
 
     bool isRunning() const;
     QString logText() const;
@@ -31,6 +34,7 @@ public slots:
 private:
     void appendOutput();
     void followEnd();
+    bool outputWritten() const;
     void finish(const QString& status);
 
     QProcess m_process;
@@ -38,6 +42,9 @@ private:
     QLabel* m_status;
     QPushButton* m_stop;
     QPushButton* m_close;
+    QString m_program;
+    QString m_output;
+    QDateTime m_outputBefore;  // its modification time before the run; null when absent
     QByteArray m_pending;  // the bytes of the last line, which has not ended yet
     bool m_done = false;
     bool m_follow = true;  // the view keeps to the last line

@@ -178,6 +178,7 @@ void CFileDlg::initialise()
             continue;
         }
         const QString value = QString::fromStdString(it->second);
+        m_shown.insert(f->controlId, value);
         if (auto* box = qobject_cast<QCheckBox*>(w))
             box->setCheckState(value == QLatin1String("1")   ? Qt::Checked
                                : value == QLatin1String("0") ? Qt::Unchecked
@@ -213,10 +214,14 @@ void CFileDlg::writeBack()
         auto it = std::find_if(m_texture.begin(), m_texture.end(), [&](const auto& p) { return p.first == f->name; });
         if (!w || it == m_texture.end())
             continue;
-        if (auto* box = qobject_cast<QCheckBox*>(w))
+        if (auto* box = qobject_cast<QCheckBox*>(w)) {
             it->second.assign(checkValue(box->checkState()));
-        else
-            it->second = textOf(f->controlId).toStdString();
+        } else if (const QString text = textOf(f->controlId); text != m_shown.value(f->controlId)) {
+            // Only what was edited is written: a value whose bytes are not
+            // UTF-8 (an old project's code page) shows with replacement
+            // characters and must come back as it was stored.
+            it->second = text.toStdString();
+        }
     }
     // The combo boxes' edit fields are children of the control that counts.
     for (QWidget* focus = QApplication::focusWidget(); focus; focus = focus->parentWidget()) {

@@ -58,6 +58,7 @@ private:
     atlasdesk::PropertyList& m_texture;
     atlasdesk::UiServices& m_ui;
     QMap<int, QWidget*> m_controls;
+    QMap<int, QString> m_shown;  // the text each control was given
     QLineEdit* m_file;
     QLineEdit* m_comment;
     QComboBox* m_mips;

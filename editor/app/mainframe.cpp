@@ -166,8 +166,15 @@ void CMainFrame::createActions()
         a->setStatusTip(QStringLiteral("Open this document"));
         a->setVisible(false);
         connect(a, &QAction::triggered, this, [this, i] {
-            if (i < m_recent.size())
-                openProject(m_recent[i]);
+            if (i >= m_recent.size() || !m_doc.saveModified())
+                return;
+            // An entry that no longer opens leaves the list.
+            const QString path = m_recent[i];
+            if (!openAfterQuestion(path)) {
+                m_recent.removeAll(path);
+                updateRecentMenu();
+                saveSettings();
+            }
         });
         m_recentActions.append(a);
     }

@@ -99,7 +99,7 @@ void QtUiServices::setClipboardText(const QString& text)
 void QtUiServices::runBuild(const QString& program, const QStringList& arguments)
 {
     BuildLogDialog dialog(m_parent);
-    dialog.start(program, arguments);
+    dialog.start(program, arguments, arguments.isEmpty() ? QString() : arguments.last());
     dialog.exec();
 }
 

@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
 
 #include "converter.h"
 #include "mappedfile.h"
@@ -70,9 +72,16 @@ bool AtlasdeskDoc::saveDocument(const QString& path)
 {
     const std::string text = saveText(*m_project);
     QSaveFile out(path);
+    errno = 0;
     if (!out.open(QIODevice::WriteOnly) || out.write(text.data(), qint64(text.size())) != qint64(text.size()) ||
         !out.commit()) {
-        m_ui.warn(tr("Failed to save document.\n%1: %2").arg(path, out.errorString()));
+        // Qt has no text of its own for some failures (a full disk among
+        // them); the system's is the better reason then.
+        const int system = errno;
+        const QString reason = out.error() == QFileDevice::UnspecifiedError && system
+                                   ? QString::fromLocal8Bit(std::strerror(system))
+                                   : out.errorString();
+        m_ui.warn(tr("Failed to save document.\n%1: %2").arg(path, reason));
         return false;
     }
     setPath(QFileInfo(path).absoluteFilePath());

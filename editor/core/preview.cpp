@@ -34,7 +34,7 @@ PreviewRun runPreviewConversion(const QString& program, const QString& file, con
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(program, {QStringLiteral("-single"), file, format, mips, run.outputFile});
     if (!process.waitForStarted()) {
-        run.startError = process.errorString();
+        run.startError = program + QStringLiteral(": ") + process.errorString();
         return run;
     }
     run.started = true;

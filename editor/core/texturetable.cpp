@@ -4,6 +4,7 @@
 #include <QSize>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "atlasdeskdoc.h"
 #include "uiservices.h"
@@ -129,18 +130,25 @@ void TextureTable::fillRow(int row)
 
 void TextureTable::insertRow(int at, Node texture)
 {
-    at = std::clamp(at, 0, rowCount());
-    beginInsertRows({}, at, at);
-    m_rows.insert(m_rows.begin() + at, Row{texture, {}});
-    endInsertRows();
-    fillRow(at);
+    insertRows(at, {texture});
 }
 
-void TextureTable::removeRowAt(int row)
+void TextureTable::insertRows(int at, const std::vector<Node>& textures)
 {
-    beginRemoveRows({}, row, row);
-    m_rows.erase(m_rows.begin() + row);
-    endRemoveRows();
+    if (textures.empty())
+        return;
+    // One insertion for the lot: row by row, a paste of thousands would
+    // move the rows below it thousands of times.
+    at = std::clamp(at, 0, rowCount());
+    beginInsertRows({}, at, at + int(textures.size()) - 1);
+    std::vector<Row> rows;
+    rows.reserve(textures.size());
+    for (Node t : textures)
+        rows.push_back(Row{t, {}});
+    m_rows.insert(m_rows.begin() + at, rows.begin(), rows.end());
+    endInsertRows();
+    for (int r = at; r < at + int(textures.size()); ++r)
+        fillRow(r);
 }
 
 void TextureTable::selectAll()
@@ -173,10 +181,22 @@ void TextureTable::deleteSelected()
 {
     BusyScope busy(m_doc.ui());
     const std::vector<int> rows = selectedRows();
-    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-        const Node t = texture(*it);
-        removeRowAt(*it);
-        eraseTexture(m_doc.project(), t);
+    // Runs of adjacent rows go at once, the last run first, so that the
+    // row numbers still to come stay valid.
+    for (auto end = rows.rbegin(); end != rows.rend();) {
+        auto first = end;
+        while (std::next(first) != rows.rend() && *std::next(first) == *first - 1)
+            ++first;
+        const int from = *first, to = *end;
+        std::vector<Node> gone;
+        for (int r = from; r <= to; ++r)
+            gone.push_back(texture(r));
+        beginRemoveRows({}, from, to);
+        m_rows.erase(m_rows.begin() + from, m_rows.begin() + to + 1);
+        endRemoveRows();
+        for (Node t : gone)
+            eraseTexture(m_doc.project(), t);
+        end = std::next(first);
     }
     m_doc.setModified();
 }
@@ -187,9 +207,10 @@ void TextureTable::paste()
     Tree clip;
     if (!parseUtf8Text(m_doc.ui().clipboardText().toStdString(), clip))
         return;
-    int at = std::max(0, focusedRow());
+    std::vector<Node> pasted;
     for (Node top : topLevel(clip))
-        insertRow(at++, appendTextureCopy(m_doc.project(), top));
+        pasted.push_back(appendTextureCopy(m_doc.project(), top));
+    insertRows(std::max(0, focusedRow()), pasted);
     m_doc.setModified();
 }
 

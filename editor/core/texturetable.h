@@ -76,7 +76,7 @@ private:
     };
 
     void insertRow(int at, Node texture);
-    void removeRowAt(int row);
+    void insertRows(int at, const std::vector<Node>& textures);
 
     AtlasdeskDoc& m_doc;
     QItemSelectionModel m_selection;

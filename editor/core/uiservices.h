@@ -30,6 +30,7 @@ public:
 
     // Runs the converter for a CDDS build and returns when the user is done
     // with it; the application shows its output in the build-log window.
+    // The last argument is the file the build writes.
     virtual void runBuild(const QString& program, const QStringList& arguments) = 0;
 
     // Hands a file to the desktop's application for it.

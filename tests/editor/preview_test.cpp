@@ -86,7 +86,8 @@ TEST(PreviewWindow, FailedRunShowsWhatHappenedAndNoEarlierPicture)
         QString failure;  // its start when it ends with ": "
         const char* line;
     } cases[] = {
-        {"/nonexistent/Mipforge", nullptr, nullptr, 30000, "The converter could not be started: ", ""},
+        {"/nonexistent/Mipforge", nullptr, nullptr, 30000,
+         "The converter could not be started: /nonexistent/Mipforge: ", ""},
         {FAKE_CONVERTER_EXE, "FAKE_CONVERTER_FAIL", "ERROR: Texture file </t/n.png> not found.", 30000,
          "The converter ended with status 1 and wrote no texture.", "ERROR: Texture file </t/n.png> not found."},
         {FAKE_CONVERTER_EXE, "FAKE_CONVERTER_EXIT", "5", 30000, "The converter ended with status 5.",

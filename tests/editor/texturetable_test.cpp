@@ -160,17 +160,17 @@ TEST_F(Table, SortByMipsIsByteOrderWithMissingFirst)
 
 TEST_F(Table, CutThenPasteMovesTexturesToTheEndOfTheProject)
 {
-    load({"/t/a", "/t/b", "/t/c", "/t/d"});
-    select({0, 2});
+    load({"/t/a", "/t/b", "/t/c", "/t/d", "/t/e"});
+    select({0, 1, 3});
     table.cut();
-    EXPECT_EQ(column(0), (Names{"b", "d"}));
-    EXPECT_EQ(treeNames(), (Names{"b", "d"}));
+    EXPECT_EQ(column(0), (Names{"c", "e"}));
+    EXPECT_EQ(treeNames(), (Names{"c", "e"}));
 
     table.selectionModel()->clear();
     table.paste();
     // No focused row: the pasted rows go first, their textures last.
-    EXPECT_EQ(column(0), (Names{"a", "c", "b", "d"}));
-    EXPECT_EQ(treeNames(), (Names{"b", "d", "a", "c"}));
+    EXPECT_EQ(column(0), (Names{"a", "b", "d", "c", "e"}));
+    EXPECT_EQ(treeNames(), (Names{"c", "e", "a", "b", "d"}));
     EXPECT_EQ(properties(table.texture(0)).size(), 11u);
 }
 

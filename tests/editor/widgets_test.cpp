@@ -72,18 +72,33 @@ TEST(BuildLog, ShowsEveryLineAndTheExitStatus)
     EXPECT_TRUE(dialog.findChild<QLabel*>() != nullptr);
 }
 
-TEST(BuildLog, CrashAndFailedStartEndTheWaitToo)
+TEST(BuildLog, TheLastLineSaysHowTheRunEndedAndWhetherTheFileWasWritten)
 {
-    {
-        Env env{{"FAKE_CONVERTER_CRASH", "1"}};
+    QTemporaryDir dir;
+    const QString cdds = dir.filePath("p.cdds");
+    const struct {
+        QString program;
+        QStringList arguments;
+        QString status;  // its start when it ends with ": "
+    } cases[] = {
+        {"/bin/sh", {"-c", "exit 1"}, "The converter ended with status 1; " + cdds + " was not written."},
+        {"/bin/sh", {"-c", "echo > \"$0\"; exit 1", cdds}, "The converter ended with status 1."},
+        // The file from before is not this run's.
+        {"/bin/sh", {"-c", "exit 1"}, "The converter ended with status 1; " + cdds + " was not written."},
+        {FAKE_CONVERTER_EXE, {}, "The converter ended abnormally."},
+        {"/nonexistent/Mipforge", {}, "The converter /nonexistent/Mipforge could not be started: "},
+    };
+    Env env{{"FAKE_CONVERTER_CRASH", "1"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status.toStdString());
         BuildLogDialog dialog;
-        runLog(dialog);
+        QSignalSpy finished(&dialog, &BuildLogDialog::converterFinished);
+        dialog.start(c.program, c.arguments, cdds);
+        ASSERT_TRUE(waitFor([&] { return finished.count() > 0; }));
+        const QString status = dialog.findChild<QLabel*>()->text();
+        EXPECT_TRUE(c.status.endsWith(": ") ? status.startsWith(c.status) : status == c.status) << status.toStdString();
         EXPECT_FALSE(dialog.isRunning());
     }
-    BuildLogDialog dialog;
-    QSignalSpy finished(&dialog, &BuildLogDialog::converterFinished);
-    dialog.start(QStringLiteral("/nonexistent/Mipforge"), {"-xml"});
-    EXPECT_TRUE(waitFor([&] { return finished.count() > 0; }));
 }
 
 TEST(BuildLog, EditorKeepsRunningWhileTheConverterWorks)
@@ -100,6 +115,12 @@ TEST(BuildLog, EditorKeepsRunningWhileTheConverterWorks)
     EXPECT_TRUE(waitFor([&] { return dialog.logText().contains("line 1"); }));
     EXPECT_TRUE(dialog.isRunning());
     dialog.reject();  // closing is refused while it runs
+    // A stray Enter or Space does not stop it either.
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space})
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &dialog, key);
+    EXPECT_TRUE(dialog.isRunning());
     EXPECT_TRUE(waitFor([&] { return finished.count() > 0; }));
     EXPECT_GT(ticks, 5);
     EXPECT_TRUE(dialog.logText().contains("line 4"));
@@ -201,7 +222,12 @@ TEST(PropertiesDialog, UnknownTokensAreShownAndWrittenBackUnchanged)
     PropertyList t = blankTexture();
     setValue(t, "bLow", "true");
     setValue(t, "d3dformat", "D3DFMT_L8");
+    // Bytes of an old project's code page: shown as best Qt can, and kept
+    // as they are unless the field is edited.
+    setValue(t, "filename", "D:\\art\\\xD2\xF0\xE0\xE2\xE0.tga");
+    setValue(t, "comment", "\xD2\xF0\xE0\xE2\xE0");
     CFileDlg dlg(t, ui);
+    control<QLineEdit>(dlg, 1004)->setText(QStringLiteral("Трава"));
     EXPECT_EQ(control<QCheckBox>(dlg, 1008)->checkState(), Qt::PartiallyChecked);
     EXPECT_EQ(control<QComboBox>(dlg, 1003)->currentText(), QStringLiteral("D3DFMT_L8"));
     QLineEdit* mipsText = control<QComboBox>(dlg, 1002)->lineEdit();
@@ -214,6 +240,8 @@ TEST(PropertiesDialog, UnknownTokensAreShownAndWrittenBackUnchanged)
     EXPECT_EQ(value(t, "miplevels"), "12");
     EXPECT_EQ(value(t, "bMedium"), "0");
     EXPECT_EQ(value(t, "bHigh"), "1");
+    EXPECT_EQ(value(t, "filename"), "D:\\art\\\xD2\xF0\xE0\xE2\xE0.tga");
+    EXPECT_EQ(value(t, "comment"), "Трава");
 }
 
 TEST(PropertiesDialog, MissingPropertiesDisableTheirControlsAndAreNotCreated)
@@ -463,6 +491,12 @@ TEST_F(MainWindow, RecentFilesKeepSixAndLiveInTheSettings)
     EXPECT_EQ(s.value("Recent File List/File6").toString(), expected[5]);
     CMainFrame again(doc);
     EXPECT_EQ(again.recentFiles(), expected);
+    // The first entry no longer opens: a message, and it leaves the list.
+    for (QAction* a : frame.findChildren<QAction*>())
+        if (a->data().toInt() == ID_FILE_MRU_FILE1)
+            a->trigger();
+    EXPECT_EQ(ui.warnings, QStringList{"Failed to open document.\n/p/project5.xml"});
+    EXPECT_EQ(frame.recentFiles(), expected.mid(1));
     s.remove("Recent File List");
 }
 
