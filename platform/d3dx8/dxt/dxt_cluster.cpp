@@ -11,8 +11,8 @@
 // vector types, the last boundary varying across the lanes.  Every
 // operation is an exactly rounded IEEE one done in the same order in every
 // lane, and there are no fused multiply-adds, so the result is the same on
-// any processor.  The searches themselves are in dxt_cluster_search.h:
-// built here four lanes wide, and eight wide in dxt_cluster_avx2.cpp.
+// any processor.  The searches themselves are in dxt_cluster_search.h; this
+// file builds the table of their rough scores.
 #include "dxt_cluster_search.h"
 
 namespace dxt::detail {
@@ -68,29 +68,6 @@ const RoughTable& GetRoughTable()
         return t;
     }();
     return *table;
-}
-
-namespace {
-
-ClusterResult SearchNarrow(const ClusterInput& in, bool four, const int lo[3], const int hi[3], SplitScore score)
-{
-    return SearchAny<F4, I4>(in, four, lo, hi, score);
-}
-
-} // namespace
-
-#if defined(__x86_64__)
-// dxt_cluster_avx2.cpp: the searches eight lanes wide.
-ClusterResult SearchWide(const ClusterInput& in, bool four, const int lo[3], const int hi[3], SplitScore score);
-#endif
-
-ClusterResult SearchSplits(const ClusterInput& in, bool four, const int lo[3], const int hi[3], SplitScore score)
-{
-#if defined(__x86_64__)
-    if (ActivePath() == Path::Avx2)
-        return SearchWide(in, four, lo, hi, score);
-#endif
-    return SearchNarrow(in, four, lo, hi, score);
 }
 
 } // namespace dxt::detail

@@ -1,7 +1,7 @@
 // The split searches of the cluster fit (see dxt_cluster.cpp), written once
-// for vectors of four lanes and of eight.  Included by dxt_cluster.cpp for
-// any x86-64 (or other) processor and by dxt_cluster_avx2.cpp, which sets
-// the AVX2 target first; each instantiates the width it builds.
+// over lanes (dxt_lanes.h): four splits at a time in the build for any
+// processor, eight in the AVX2 build; each build (dxt_encoder_any.cpp,
+// dxt_encoder_avx2.cpp) instantiates its width.
 #pragma once
 
 #include "dxt_lanes.h"
@@ -89,15 +89,11 @@ DXT_INLINE void Quantise(F v, bool bits6, Codes<F, I>& code, F& expanded)
 {
     const F zero = Splat<F>(0.0f), top = Splat<F>(255.0f);
     const F scale = Splat<F>(bits6 ? 63.0f / 255.0f : 31.0f / 255.0f), half = Splat<F>(0.5f);
-#if defined(__x86_64__)
     if constexpr (kLanesOf<F> == 8) {
-        constexpr int kDown = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
-        v = _mm256_min_ps(_mm256_max_ps(v, zero), top);
-        code = _mm256_round_ps(v * scale + half, kDown);
-        expanded = _mm256_round_ps(code * Splat<F>(bits6 ? 65.0f / 16.0f : 33.0f / 4.0f), kDown);
-    } else
-#endif
-    {
+        v = Lower(Higher(v, zero), top);
+        code = RoundDown(v * scale + half);
+        expanded = RoundDown(code * Splat<F>(bits6 ? 65.0f / 16.0f : 33.0f / 4.0f));
+    } else {
         v = v < zero ? zero : v;
         v = v > top ? top : v;
         code = __builtin_convertvector(v * scale + half, I);
@@ -268,19 +264,6 @@ struct LaneBest {
     }
 };
 
-// b where a is not above it (NaN included), else a: the max instruction
-// in the AVX2 build (which the compiler would not pick beside the
-// comparison the walk also makes), so that the running best waits on less.
-template <class F>
-DXT_INLINE F Higher(F a, F b)
-{
-#if defined(__x86_64__)
-    if constexpr (kLanesOf<F> == 8)
-        return _mm256_max_ps(a, b);
-#endif
-    return a > b ? a : b;
-}
-
 // What the rough walk over whole blocks leaves: for every vector of lanes
 // (the lane-varying boundary `first` + t * lanes + lane), each lane's
 // highest gain (the error less a constant shared by all splits, negated;
@@ -406,20 +389,6 @@ DXT_INLINE ClusterResult SearchRoughTabled(const ClusterInput& in, const RoughTa
     return Merge<F, I>(Splat<F>(0.0f) - gain, key, nullptr, four);
 }
 
-// The entries of p at the lanes' boundaries.
-template <class F, class I>
-DXT_INLINE F Gather(const float* p, I at)
-{
-#if defined(__x86_64__)
-    if constexpr (kLanesOf<F> == 8)
-        return _mm256_i32gather_ps(p, (__m256i)at, 4);
-#endif
-    F v;
-    for (int l = 0; l < kLanesOf<F>; ++l)
-        v[l] = p[at[l]];
-    return v;
-}
-
 // The entries of p at the lanes' first and middle boundaries, summed.  With
 // eight lanes and a box of at most 8 first and 9 middle boundaries, from
 // two permutes of the entries the box covers (and a broadcast of the 9th):
@@ -448,18 +417,16 @@ struct BoundaryHeads {
 
     DXT_INLINE F operator()(const float* p) const
     {
-#if defined(__x86_64__)
         if constexpr (kLanesOf<F> == 8) {
             if (windows) {
                 // Boundaries are at most 16, so each window ends by entry 23.
-                const F atI = _mm256_permutevar8x32_ps(Load<F>(p + wi), (__m256i)i);
-                const F atJ = _mm256_permutevar8x32_ps(Load<F>(p + wj), (__m256i)j);
+                const F atI = PermuteLanes(Load<F>(p + wi), i);
+                const F atJ = PermuteLanes(Load<F>(p + wj), j);
                 const F ninth = Splat<F>(p[std::min(wj + 8, kTableTexels)]);
                 return atI + (j == Splat<I>(8) ? ninth : atJ);
             }
         }
-#endif
-        return Gather<F, I>(p, i) + Gather<F, I>(p, j);
+        return GatherLanes<F>(p, i) + GatherLanes<F>(p, j);
     }
 };
 

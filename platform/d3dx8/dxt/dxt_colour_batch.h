@@ -7,9 +7,9 @@
 // block's steps mostly wait on each other; eight blocks' fill the
 // processor.
 //
-// A template over the build, instantiated by dxt_colour.cpp (any
-// processor) and dxt_colour_avx2.cpp (AVX2), each after the standard
-// headers and inside its target region.
+// A template over the build, instantiated by dxt_encoder_any.cpp and
+// dxt_encoder_avx2.cpp, each after the standard headers and inside its
+// target region.
 #pragma once
 
 #include "dxt_colour_encoder.h"

@@ -5,35 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace dxt {
 
 using namespace detail;
 
 namespace {
-
-// Bit i set where texel i's alpha is 128 or more: the top bit of its
-// little-endian R, G, B, A word, four texels to a sign mask.
-std::uint16_t AlphaHighBits(const std::uint8_t rgba[64])
-{
-#if defined(__SSE2__)
-    unsigned bits = 0;
-    for (int g = 0; g < 4; ++g) {
-        __m128 words;
-        std::memcpy(&words, rgba + 16 * g, sizeof words);
-        bits |= static_cast<unsigned>(_mm_movemask_ps(words)) << (4 * g);
-    }
-    return static_cast<std::uint16_t>(bits);
-#else
-    unsigned bits = 0;
-    for (int i = 0; i < 16; ++i)
-        bits |= static_cast<unsigned>(rgba[4 * i + 3] >> 7) << i;
-    return static_cast<std::uint16_t>(bits);
-#endif
-}
 
 // Writes the alpha part of a block and returns the request for its colour
 // part, which goes at block + ColourOffset(format).  DXT2 and DXT4 colour is
@@ -44,7 +20,7 @@ ColourRequest PrepareBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::u
     const std::uint16_t valid = options.validMask;
     ColourRequest request{rgba, valid, 0, false, options.quality, options.weights};
     if (format == D3DFMT_DXT1) {
-        const std::uint16_t transparent = static_cast<std::uint16_t>(valid & ~AlphaHighBits(rgba));
+        const std::uint16_t transparent = static_cast<std::uint16_t>(valid & ~ActiveKernels().opaqueBits(rgba));
         request.active = static_cast<std::uint16_t>(valid & ~transparent);
         request.transparent = transparent;
         request.dxt1 = true;

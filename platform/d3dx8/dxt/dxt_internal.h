@@ -132,11 +132,26 @@ using AlphaFitKernel = std::uint32_t (*)(const std::uint8_t alpha[16], const std
 using AlphaQuadKernel = void (*)(const std::uint8_t alpha[16], const std::uint8_t mask[16], const int ends[8],
                                  std::uint32_t errors[4]);
 
+// The alphas of the texels in `valid` (zero for the others) and their
+// mask (16 bytes of 0 or 0xFF) for the alpha kernels, and the range of
+// those alphas and of those strictly between 0 and 255 (255, 0 for an
+// empty range).
+struct AlphaRange {
+    int lo = 255, hi = 0, innerLo = 255, innerHi = 0;
+};
+using AlphaGatherKernel = AlphaRange (*)(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t alpha[16],
+                                         std::uint8_t mask[16]);
+
+// Bit i set where texel i's alpha is 128 or more.
+using OpaqueBitsKernel = std::uint16_t (*)(const std::uint8_t rgba[64]);
+
 struct Kernels {
     ColourKernel colour;
     AlphaKernel alpha;
     AlphaQuadKernel alphaQuad;
     AlphaFitKernel alphaFit;
+    AlphaGatherKernel alphaGather;
+    OpaqueBitsKernel opaqueBits;
 };
 
 // Each palette entry's weight on a0 and on a1, in units of 1/5 and 1/7:
@@ -145,6 +160,8 @@ struct Kernels {
 inline constexpr std::int16_t kAlphaWeightA0[2][8] = {{5, 0, 4, 3, 2, 1, 0, 0}, {7, 0, 6, 5, 4, 3, 2, 1}};
 inline constexpr std::int16_t kAlphaWeightA1[2][8] = {{0, 5, 1, 2, 3, 4, 0, 0}, {0, 7, 1, 2, 3, 4, 5, 6}};
 
+// The kernels of the path in use, and of any path the processor has (the
+// best one for Auto or a path it lacks).
 const Kernels& ActiveKernels();
 const Kernels& KernelsFor(Path path);
 
@@ -310,5 +327,38 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
 
 // Writes the 8-byte explicit 4-bit alpha block.
 void EncodeAlphaExplicit(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t block[8]);
+
+// ---------------------------------------------------------------------------
+// The paths.  Each path is its kernels (dxt_kernels.cpp) and a build of the
+// colour encoder and the split search: dxt_encoder_any.cpp for any
+// processor (the scalar and SSE2 paths), dxt_encoder_avx2.cpp for AVX2.
+// dxt_dispatch.cpp picks one; the entry points above call through it.
+
+struct PathCode {
+    const Kernels* kernels;
+    void (*encodeColour)(const ColourRequest& request, std::uint8_t block[8]);
+    void (*encodeColours)(const ColourRequest* requests, int count, std::uint8_t* const blocks[]);
+    void (*colourFrontEnds)(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[],
+                            bool ran[]);
+    ClusterResult (*searchSplits)(const ClusterInput& in, bool four, const int lo[3], const int hi[3],
+                                  SplitScore score);
+};
+
+const PathCode& ActiveCode();
+
+extern const Kernels kPortableKernels;
+void EncodeColourAny(const ColourRequest& request, std::uint8_t block[8]);
+void EncodeColoursAny(const ColourRequest* requests, int count, std::uint8_t* const blocks[]);
+void ColourFrontEndsAny(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[], bool ran[]);
+ClusterResult SearchSplitsAny(const ClusterInput& in, bool four, const int lo[3], const int hi[3], SplitScore score);
+
+#if defined(__x86_64__)
+extern const Kernels kSse2Kernels;
+extern const Kernels kAvx2Kernels;
+void EncodeColourAvx2(const ColourRequest& request, std::uint8_t block[8]);
+void EncodeColoursAvx2(const ColourRequest* requests, int count, std::uint8_t* const blocks[]);
+void ColourFrontEndsAvx2(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[], bool ran[]);
+ClusterResult SearchSplitsAvx2(const ClusterInput& in, bool four, const int lo[3], const int hi[3], SplitScore score);
+#endif
 
 } // namespace dxt::detail

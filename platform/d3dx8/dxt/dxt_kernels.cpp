@@ -1,48 +1,33 @@
 // The encoder's inner loops in three forms: plain C++ (the reference every
-// other path is checked against), SSE2 (part of every x86-64 processor) and
-// AVX2 (used only when the processor reports it).  All arithmetic is integer,
-// so every path returns exactly the same indices and errors.
+// other path is checked against, and what the scalar path runs), SSE2
+// (part of every x86-64 processor) and AVX2 (used only when the processor
+// reports it).  All arithmetic is integer, so every path returns exactly
+// the same indices and errors.
 #include "dxt_internal.h"
 
-#include <atomic>
+#include <algorithm>
 #include <climits>
+#include <cstring>
 
-#if defined(__x86_64__) || defined(_M_X64)
-#define DXT_X86 1
-#include <immintrin.h>
-#else
-#define DXT_X86 0
-#endif
+#include "dxt_colour_stages.h"
 
 namespace dxt {
 namespace detail {
 
 namespace {
 
+// The colour kernel of the stages (EvaluateColour) for one block.
 std::uint32_t ColourScalar(const ColourSet& s, std::uint16_t c0, std::uint16_t c1, bool four, std::uint32_t* indices)
 {
-    std::uint8_t palette[4][4];
-    ColourPalette(c0, c1, four, palette);
-    const int count = four ? 4 : 3;
-    const int wr = s.weighted ? s.wrg[0] : 1, wg = s.weighted ? s.wrg[1] : 1, wb = s.weighted ? s.wb : 1;
-    std::uint32_t total = 0, packed = 0;
-    for (int i = 0; i < 16; ++i) {
-        const int r = s.rg[2 * i], g = s.rg[2 * i + 1], b = s.bz[2 * i];
-        int best = INT_MAX, bestIndex = 0;
-        for (int c = 0; c < count; ++c) {
-            const int dr = r - palette[c][0], dg = g - palette[c][1], db = b - palette[c][2];
-            const int e = wr * dr * dr + wg * dg * dg + wb * db * db;
-            if (e < best) {
-                best = e;
-                bestIndex = c;
-            }
-        }
-        packed |= static_cast<std::uint32_t>(bestIndex) << (2 * i);
-        total += static_cast<std::uint32_t>(best & s.mask[i]);
-    }
+    // The kernels' pairs are (r, g) and (b, 0) per texel, as 32-bit words.
+    std::int32_t rg[16], bz[16];
+    std::memcpy(rg, s.rg, sizeof rg);
+    std::memcpy(bz, s.bz, sizeof bz);
+    std::int32_t error, packed;
+    EvaluateColour<std::int32_t, bool>(rg, bz, s.mask, c0, c1, four, s, error, packed);
     if (indices)
-        *indices = packed;
-    return total;
+        *indices = static_cast<std::uint32_t>(packed);
+    return static_cast<std::uint32_t>(error);
 }
 
 std::uint32_t AlphaScalar(const std::uint8_t alpha[16], const std::uint8_t mask[16], int a0, int a1,
@@ -102,7 +87,36 @@ void AlphaQuadOf(const std::uint8_t alpha[16], const std::uint8_t mask[16], cons
         errors[q] = kOne(alpha, mask, ends[2 * q], ends[2 * q + 1], nullptr);
 }
 
-#if DXT_X86
+AlphaRange GatherAlphaScalar(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t alpha[16],
+                             std::uint8_t mask[16])
+{
+    AlphaRange r;
+    for (int i = 0; i < 16; ++i) {
+        const bool on = valid >> i & 1;
+        const int a = rgba[4 * i + 3];
+        alpha[i] = static_cast<std::uint8_t>(on ? a : 0);
+        mask[i] = on ? 0xFF : 0;
+        if (!on)
+            continue;
+        r.lo = std::min(r.lo, a);
+        r.hi = std::max(r.hi, a);
+        if (a != 0 && a != 255) {
+            r.innerLo = std::min(r.innerLo, a);
+            r.innerHi = std::max(r.innerHi, a);
+        }
+    }
+    return r;
+}
+
+std::uint16_t OpaqueBitsScalar(const std::uint8_t rgba[64])
+{
+    unsigned bits = 0;
+    for (int i = 0; i < 16; ++i)
+        bits |= static_cast<unsigned>(rgba[4 * i + 3] >> 7) << i;
+    return static_cast<std::uint16_t>(bits);
+}
+
+#if defined(__x86_64__)
 
 // Spreads the 16 bits of v to the even bit positions of the result.
 inline std::uint32_t SpreadBits(std::uint32_t v)
@@ -215,6 +229,66 @@ std::uint32_t AlphaSse2(const std::uint8_t alpha[16], const std::uint8_t mask[16
     if (indices)
         *indices = PackAlphaIndexBytes(index);
     return SumSquaresOfBytes(_mm_and_si128(best, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask))));
+}
+
+// The lowest or highest of 16 bytes, as op (min or max of bytes) picks.
+template <class Op>
+inline int ReduceBytes(__m128i v, Op op)
+{
+    v = op(v, _mm_srli_si128(v, 8));
+    v = op(v, _mm_srli_si128(v, 4));
+    v = op(v, _mm_srli_si128(v, 2));
+    v = op(v, _mm_srli_si128(v, 1));
+    return _mm_cvtsi128_si32(v) & 0xFF;
+}
+inline int LowestByte(__m128i v)
+{
+    return ReduceBytes(v, [](__m128i a, __m128i b) { return _mm_min_epu8(a, b); });
+}
+inline int HighestByte(__m128i v)
+{
+    return ReduceBytes(v, [](__m128i a, __m128i b) { return _mm_max_epu8(a, b); });
+}
+
+// Without a branch per texel: which texels count and where their alphas
+// lie is data, which the processor cannot predict.
+AlphaRange GatherAlphaSse2(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t alpha[16],
+                           std::uint8_t mask[16])
+{
+    AlphaRange r;
+    __m128i words[4];
+    std::memcpy(words, rgba, sizeof words);
+    const __m128i low = _mm_packs_epi32(_mm_srli_epi32(words[0], 24), _mm_srli_epi32(words[1], 24));
+    const __m128i high = _mm_packs_epi32(_mm_srli_epi32(words[2], 24), _mm_srli_epi32(words[3], 24));
+    const __m128i a = _mm_packus_epi16(low, high);
+    // Bit i of valid to byte i.
+    const __m128i bit = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const __m128i spread = _mm_set_epi64x(static_cast<std::int64_t>((valid >> 8) * 0x0101010101010101ull),
+                                          static_cast<std::int64_t>((valid & 0xFF) * 0x0101010101010101ull));
+    const __m128i on = _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit);
+    const __m128i ones = _mm_set1_epi8(-1), zero = _mm_setzero_si128();
+    const __m128i inner = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(a, ones)), on);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), _mm_and_si128(a, on));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mask), on);
+    // Texels left out read as 255 for the lowest and 0 for the highest.
+    r.lo = LowestByte(_mm_or_si128(a, _mm_andnot_si128(on, ones)));
+    r.hi = HighestByte(_mm_and_si128(a, on));
+    r.innerLo = LowestByte(_mm_or_si128(a, _mm_andnot_si128(inner, ones)));
+    r.innerHi = HighestByte(_mm_and_si128(a, inner));
+    return r;
+}
+
+// The top bit of each texel's little-endian R, G, B, A word, four texels
+// to a sign mask.
+std::uint16_t OpaqueBitsSse2(const std::uint8_t rgba[64])
+{
+    unsigned bits = 0;
+    for (int g = 0; g < 4; ++g) {
+        __m128 words;
+        std::memcpy(&words, rgba + 16 * g, sizeof words);
+        bits |= static_cast<unsigned>(_mm_movemask_ps(words)) << (4 * g);
+    }
+    return static_cast<std::uint16_t>(bits);
 }
 
 // The colour palette in vectors: 16-bit lanes (r, g, b, 0) of entry 0 and
@@ -446,83 +520,17 @@ __attribute__((target("avx2"))) void AlphaQuadAvx2(const std::uint8_t alpha[16],
     errors[3] = static_cast<std::uint32_t>(_mm256_extract_epi32(s1, 4));
 }
 
-bool HasAvx2()
-{
-    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
-    return has;
-}
-
-#else
-
-bool HasAvx2() { return false; }
-
 #endif
-
-const Kernels kScalar{ColourScalar, AlphaScalar, AlphaQuadOf<AlphaScalar>, AlphaFitOf<AlphaScalar>};
-#if DXT_X86
-const Kernels kSse2{ColourSse2, AlphaSse2, AlphaQuadOf<AlphaSse2>, AlphaFitOf<AlphaSse2>};
-const Kernels kAvx2{ColourAvx2, AlphaAvx2, AlphaQuadAvx2, AlphaFitAvx2};
-#endif
-
-bool Available(Path path)
-{
-    switch (path) {
-    case Path::Auto:
-    case Path::Scalar:
-        return true;
-    case Path::Sse2:
-        return DXT_X86;
-    case Path::Avx2:
-        return HasAvx2();
-    }
-    return false;
-}
-
-Path BestPath()
-{
-    if (HasAvx2())
-        return Path::Avx2;
-    return DXT_X86 ? Path::Sse2 : Path::Scalar;
-}
-
-std::atomic<Path>& Selected()
-{
-    static std::atomic<Path> selected{BestPath()};
-    return selected;
-}
 
 } // namespace
 
-const Kernels& KernelsFor(Path path)
-{
-    switch (path) {
-#if DXT_X86
-    case Path::Sse2:
-        return kSse2;
-    case Path::Avx2:
-        return HasAvx2() ? kAvx2 : kSse2;
-    case Path::Auto:
-        return KernelsFor(BestPath());
-#else
-    case Path::Auto:
+const Kernels kPortableKernels{ColourScalar,           AlphaScalar,      AlphaQuadOf<AlphaScalar>,
+                               AlphaFitOf<AlphaScalar>, GatherAlphaScalar, OpaqueBitsScalar};
+#if defined(__x86_64__)
+const Kernels kSse2Kernels{ColourSse2, AlphaSse2, AlphaQuadOf<AlphaSse2>, AlphaFitOf<AlphaSse2>, GatherAlphaSse2,
+                           OpaqueBitsSse2};
+const Kernels kAvx2Kernels{ColourAvx2, AlphaAvx2, AlphaQuadAvx2, AlphaFitAvx2, GatherAlphaSse2, OpaqueBitsSse2};
 #endif
-    default:
-        return kScalar;
-    }
-}
-
-const Kernels& ActiveKernels() { return KernelsFor(Selected().load(std::memory_order_relaxed)); }
 
 } // namespace detail
-
-bool SetPath(Path path)
-{
-    if (!detail::Available(path))
-        return false;
-    detail::Selected().store(path == Path::Auto ? detail::BestPath() : path, std::memory_order_relaxed);
-    return true;
-}
-
-Path ActivePath() { return detail::Selected().load(std::memory_order_relaxed); }
-
 } // namespace dxt

@@ -273,6 +273,23 @@ DXT_INLINE void TexelWeights(std::uint32_t indices, bool three, float w[16])
         std::memcpy(w + 4 * g, rows[indices >> (8 * g) & 0xFF], 4 * sizeof(float));
 }
 
+// b where a is not above it (NaN included), else a.
+template <class F>
+DXT_INLINE F Higher(F a, F b)
+{
+    return a > b ? a : b;
+}
+
+// The entries of p at the lanes' indices.
+template <class F, class I>
+DXT_INLINE F GatherLanes(const float* p, I at)
+{
+    F v;
+    for (int l = 0; l < kLanesOf<F>; ++l)
+        v[l] = p[at[l]];
+    return v;
+}
+
 // The quantised code nearest each (whole) value, from the table.
 DXT_INLINE std::int32_t NearestCode(const std::uint8_t* nearest, std::int32_t v) { return nearest[v]; }
 
@@ -283,6 +300,22 @@ DXT_INLINE std::int32_t NearestCode(const std::uint8_t* nearest, std::int32_t v)
 // express.
 
 DXT_INLINE bool Any(I8 m) { return !_mm256_testz_si256((__m256i)(m), (__m256i)(m)); }
+
+// The max and min instructions (the same values as a > b ? a : b and
+// a < b ? a : b, which the compiler does not always turn into them), and
+// rounding towards minus infinity in one instruction.
+DXT_INLINE F8 Higher(F8 a, F8 b) { return _mm256_max_ps(a, b); }
+DXT_INLINE F8 Lower(F8 a, F8 b) { return _mm256_min_ps(a, b); }
+DXT_INLINE F8 RoundDown(F8 v) { return _mm256_round_ps(v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC); }
+
+template <class F>
+DXT_INLINE F8 GatherLanes(const float* p, I8 at)
+{
+    return _mm256_i32gather_ps(p, (__m256i)at, 4);
+}
+
+// Lane l of the result is v[at[l] & 7].
+DXT_INLINE F8 PermuteLanes(F8 v, I8 at) { return _mm256_permutevar8x32_ps(v, (__m256i)at); }
 
 // A word from each entry, the low byte its own (see Tables::nearestTail).
 DXT_INLINE I8 NearestCode(const std::uint8_t* nearest, I8 v)
