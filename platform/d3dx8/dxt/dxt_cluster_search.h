@@ -340,8 +340,21 @@ DXT_INLINE RoughLanes<F, I> WalkRoughTabled(const ClusterInput& in, const RoughT
                 const int k = first + t * kLanes;
                 const F x = h + along[t];
                 const F g = x * x * Load<F>(row.r + k);
-                const I better = g > gain[t];
-                gain[t] = Higher(g, gain[t]);
+                // The running best by a max, which the walk waits on less
+                // than on a select.  AVX2 takes the comparison beside it;
+                // four lanes, where the compiler would turn a max beside
+                // the comparison into a select, take the comparison from
+                // the max: the best moved exactly where g is above it (it is
+                // never NaN, and a NaN g leaves it).
+                I better;
+                if constexpr (kLanes == 8) {
+                    better = g > gain[t];
+                    gain[t] = Higher(g, gain[t]);
+                } else {
+                    const F higher = Higher(g, gain[t]);
+                    better = higher != gain[t];
+                    gain[t] = higher;
+                }
                 key[t] = better ? rowKey + t * kLanes : key[t];
             }
         };

@@ -10,6 +10,7 @@
 #include "dxt_lanes.h"
 
 #include <climits>
+#include <type_traits>
 
 namespace dxt::detail {
 
@@ -225,6 +226,45 @@ DXT_INLINE Candidates<F> Order(IntOf<F> c0, IntOf<F> c1, MaskOf<F> four, bool dx
     return c;
 }
 
+// The nearest of the palette entries (prg, pbz, as pairs) to the texels
+// (rg, bz) in each lane, the lowest index on ties, and its weighted squared
+// distance; entry 3 only where `four`.  The lanes are blocks here, and
+// texels in the kernels of one block.
+template <class I, class M>
+DXT_INLINE void NearestEntry(I rg, I bz, const I prg[4], const I pbz[4], M four, const ColourSet& weights,
+                             bool weighted, I& best, I& index)
+{
+    const I none = Splat<I>(INT_MAX);
+    best = none;
+    index = I{};
+    for (int e = 0; e < 4; ++e) {
+        // Entry 3 loses where it does not exist: one mode for all lanes
+        // skips it, lanes of both modes take `none` for it.
+        if constexpr (std::is_same_v<M, bool>)
+            if (e == 3 && !four)
+                break;
+        I d = PairDistance(rg, bz, prg[e], pbz[e], weights, weighted);
+        if constexpr (!std::is_same_v<M, bool>)
+            if (e == 3)
+                d = four ? d : none;
+        const auto less = d < best;
+        best = less ? d : best;
+        index = less ? Splat<I>(e) : index;
+    }
+}
+
+// The palette of the endpoints in each lane as pairs for NearestEntry.
+template <class I, class M>
+DXT_INLINE void PalettePairs(I c0, I c1, M four, I prg[4], I pbz[4])
+{
+    I entry[4][3];
+    ColourEntries(c0, c1, four, entry);
+    for (int e = 0; e < 4; ++e) {
+        prg[e] = entry[e][0] | (entry[e][1] << 16);
+        pbz[e] = entry[e][2];
+    }
+}
+
 // The colour kernel over lanes of blocks: for the endpoints and the palette
 // ColourPalette gives for them (four entries, or three where `four` is
 // clear), each texel's nearest entry (the lowest index on ties), packed 2
@@ -232,27 +272,14 @@ DXT_INLINE Candidates<F> Order(IntOf<F> c0, IntOf<F> c1, MaskOf<F> four, bool dx
 // whose mask is set, where `mask` is given).
 template <class I, class M>
 DXT_INLINE void EvaluateColour(const I rg[16], const I bz[16], const std::int32_t* mask, I c0, I c1, M four,
-                           const ColourSet& weights, I& error, I& indices)
+                               const ColourSet& weights, I& error, I& indices)
 {
-    I entry[4][3];
-    ColourEntries(c0, c1, four, entry);
     I prg[4], pbz[4];
-    for (int e = 0; e < 4; ++e) {
-        prg[e] = entry[e][0] | (entry[e][1] << 16);
-        pbz[e] = entry[e][2];
-    }
-    const I none = I{} + INT_MAX;
+    PalettePairs(c0, c1, four, prg, pbz);
     I total{}, packed{};
     for (int t = 0; t < 16; ++t) {
-        I best = none, index{};
-        for (int e = 0; e < 4; ++e) {
-            I d = PairDistance(rg[t], bz[t], prg[e], pbz[e], weights, weights.weighted);
-            if (e == 3)
-                d = four ? d : none;
-            const M less = d < best;
-            best = less ? d : best;
-            index = less ? I{} + e : index;
-        }
+        I best, index;
+        NearestEntry(rg[t], bz[t], prg, pbz, four, weights, weights.weighted, best, index);
         if (mask)
             best &= mask[t];
         total += best;

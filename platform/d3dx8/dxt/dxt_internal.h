@@ -355,6 +355,14 @@ ClusterResult SearchSplitsAny(const ClusterInput& in, bool four, const int lo[3]
 #if defined(__x86_64__)
 extern const Kernels kSse2Kernels;
 extern const Kernels kAvx2Kernels;
+// The AVX2 path's kernels, in dxt_encoder_avx2.cpp.
+std::uint32_t ColourAvx2(const ColourSet& set, std::uint16_t c0, std::uint16_t c1, bool four, std::uint32_t* indices);
+std::uint32_t AlphaAvx2(const std::uint8_t alpha[16], const std::uint8_t mask[16], int a0, int a1,
+                        std::uint64_t* indices);
+void AlphaQuadAvx2(const std::uint8_t alpha[16], const std::uint8_t mask[16], const int ends[8],
+                   std::uint32_t errors[4]);
+std::uint32_t AlphaFitAvx2(const std::uint8_t alpha[16], const std::uint8_t mask[16], int a0, int a1,
+                           AlphaMoments& moments);
 void EncodeColourAvx2(const ColourRequest& request, std::uint8_t block[8]);
 void EncodeColoursAvx2(const ColourRequest* requests, int count, std::uint8_t* const blocks[]);
 void ColourFrontEndsAvx2(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[], bool ran[]);

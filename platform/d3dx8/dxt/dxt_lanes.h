@@ -296,8 +296,34 @@ DXT_INLINE std::int32_t NearestCode(const std::uint8_t* nearest, std::int32_t v)
 #if defined(__x86_64__)
 
 // ---------------------------------------------------------------------------
-// Eight lanes: the AVX2 build's operations that vector types alone do not
-// express.
+// x86 operations that vector types alone do not express: on four lanes
+// (SSE2, every x86-64 processor) for the kernels, on eight for the AVX2
+// build.
+
+DXT_INLINE std::uint32_t HorizontalSum(__m128i v)
+{
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+    v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+    return static_cast<std::uint32_t>(_mm_cvtsi128_si32(v));
+}
+
+DXT_INLINE std::uint32_t SumSquaresOfBytes(__m128i v)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+    return HorizontalSum(_mm_add_epi32(_mm_madd_epi16(lo, lo), _mm_madd_epi16(hi, hi)));
+}
+
+// 16 bytes holding 0..7 -> 3 bits each, byte 0 in the low bits.
+DXT_INLINE std::uint64_t PackAlphaIndexBytes(__m128i index)
+{
+    alignas(16) std::uint8_t bytes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(bytes), index);
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 16; ++i)
+        bits |= static_cast<std::uint64_t>(bytes[i]) << (3 * i);
+    return bits;
+}
 
 DXT_INLINE bool Any(I8 m) { return !_mm256_testz_si256((__m256i)(m), (__m256i)(m)); }
 
@@ -330,6 +356,17 @@ DXT_INLINE void TexelWeights(I8 indices, I8 three, F8 w[16])
     const I8 mode = three & 4;
     for (int t = 0; t < 16; ++t)
         w[t] = _mm256_permutevar8x32_ps(table, (__m256i)(((indices >> (2 * t)) & 3) + mode));
+}
+
+DXT_INLINE I4 PairDistance(I4 rg, I4 bz, I4 prg, I4 pbz, const ColourSet& w, bool weighted)
+{
+    const __m128i d1 = _mm_sub_epi16((__m128i)rg, (__m128i)prg);
+    const __m128i d2 = _mm_sub_epi16((__m128i)bz, (__m128i)pbz);
+    if (!weighted)
+        return (I4)_mm_add_epi32(_mm_madd_epi16(d1, d1), _mm_madd_epi16(d2, d2));
+    const __m128i wrg = _mm_set1_epi32(static_cast<std::uint16_t>(w.wrg[0]) | (w.wrg[1] << 16));
+    const __m128i wb = _mm_set1_epi32(w.wb);
+    return (I4)_mm_add_epi32(_mm_madd_epi16(_mm_mullo_epi16(d1, wrg), d1), _mm_madd_epi16(_mm_mullo_epi16(d2, wb), d2));
 }
 
 DXT_INLINE I8 PairDistance(I8 rg, I8 bz, I8 prg, I8 pbz, const ColourSet& w, bool weighted)
