@@ -49,15 +49,12 @@ struct TexelLanes {
     KernelTexels<F> kernel;
 };
 
-// No candidate's error: above every real one.
+// No candidate's error: above every real one (one block: the encoder's
+// best so far starts there; lanes are always measured before use).
 template <class F>
-constexpr ErrorOf<F> NoError()
-{
-    if constexpr (kLanesOf<F> == 1)
-        return UINT32_MAX;
-    else
-        return ErrorOf<F>{} + INT32_MAX;
-}
+inline constexpr ErrorOf<F> kNoError{};
+template <>
+inline constexpr std::uint32_t kNoError<float> = UINT32_MAX;
 
 // Endpoints, mode, indices and error of a candidate in each lane.
 template <class F>
@@ -67,7 +64,7 @@ struct Candidates {
     // A refit has been tried and left it as it is; another would too.
     MaskOf<F> settled{};
     ErrorOf<F> indices{};
-    ErrorOf<F> error = NoError<F>();
+    ErrorOf<F> error = kNoError<F>;
 };
 
 // `a` where `take` is set, else `b`.

@@ -1,8 +1,9 @@
-// The encoder's inner loops in three forms: plain C++ (the reference every
-// other path is checked against, and what the scalar path runs), SSE2
-// (part of every x86-64 processor) and AVX2 (used only when the processor
-// reports it).  All arithmetic is integer, so every path returns exactly
-// the same indices and errors.
+// The encoder's inner loops: plain C++ (the reference every other path is
+// checked against, and what the scalar path runs) and SSE2 (part of every
+// x86-64 processor); the AVX2 ones are built with the AVX2 encoder
+// (dxt_encoder_avx2.cpp).  The kernel table of each path is here.  All
+// arithmetic is integer, so every path returns exactly the same indices
+// and errors.
 #include "dxt_internal.h"
 
 #include <algorithm>

@@ -1,14 +1,18 @@
-// Lanes: the colour encoder's stages are written once over a lane type that
-// holds one value per block.  One block is a float lane (with std::int32_t
-// and bool beside it); eight blocks side by side are an F8 (with I8 and I8
-// masks), one AVX2 register.  Every operation is an exactly rounded IEEE
-// one, done in the same order in every lane and without fused multiply-adds,
-// so each lane holds the bits its block gets alone.
+// Lanes: the encoder's stages are written once over a lane type that holds
+// one value per block.  One block is a float lane (with std::int32_t and
+// bool beside it); eight blocks side by side are an F8 (with I8 and I8
+// masks), one AVX2 register.  Four-lane F4 vectors hold one block's three
+// channels where it takes per-channel steps side by side, and four splits
+// in the split search built for any processor.  Every operation is an
+// exactly rounded IEEE one, done in the same order in every lane and
+// without fused multiply-adds, so each lane holds the bits its block gets
+// alone.
 //
 // Everything here has internal linkage: each build of the encoder (one for
 // any processor, one for AVX2) keeps its own copy, compiled for its
 // instruction set.  A build includes this after the standard headers, in
-// its target region; the AVX2 operations at the end are for the AVX2 build.
+// its target region.  The x86 operations at the end serve the SSE2 kernels
+// (four lanes) and the AVX2 build (eight).
 #pragma once
 
 #include "dxt_internal.h"
