@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 namespace dxt::detail {
 
 void EncodeAlphaExplicit(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t block[8])
@@ -33,7 +37,7 @@ int RoundedEndpoint(std::int64_t num, std::int64_t den)
 struct AlphaSearch {
     alignas(16) std::uint8_t alpha[16];
     alignas(16) std::uint8_t mask[16];
-    const Kernels& kernels = ActiveKernels();
+    const Kernels& kernels;
     int bestA0 = 0, bestA1 = 0;
     std::uint32_t bestError = UINT32_MAX;
 
@@ -181,13 +185,92 @@ struct AlphaSearch {
     }
 };
 
-} // namespace
+// The block's alphas (zero where a texel does not exist) and mask, and the
+// range of the alphas that exist, and of those strictly between 0 and 255
+// (255, 0 for an empty range).
+struct AlphaRange {
+    int lo = 255, hi = 0, innerLo = 255, innerHi = 0;
+};
 
-void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
-                             std::uint8_t block[8])
+AlphaRange GatherAlphaScalar(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t alpha[16],
+                             std::uint8_t mask[16])
+{
+    AlphaRange r;
+    for (int i = 0; i < 16; ++i) {
+        const bool on = valid >> i & 1;
+        const int a = rgba[4 * i + 3];
+        alpha[i] = static_cast<std::uint8_t>(on ? a : 0);
+        mask[i] = on ? 0xFF : 0;
+        if (!on)
+            continue;
+        r.lo = std::min(r.lo, a);
+        r.hi = std::max(r.hi, a);
+        if (a != 0 && a != 255) {
+            r.innerLo = std::min(r.innerLo, a);
+            r.innerHi = std::max(r.innerHi, a);
+        }
+    }
+    return r;
+}
+
+#if defined(__x86_64__)
+
+// The lowest or highest of 16 bytes, as op (min or max of bytes) picks.
+template <class Op>
+inline int ReduceBytes(__m128i v, Op op)
+{
+    v = op(v, _mm_srli_si128(v, 8));
+    v = op(v, _mm_srli_si128(v, 4));
+    v = op(v, _mm_srli_si128(v, 2));
+    v = op(v, _mm_srli_si128(v, 1));
+    return _mm_cvtsi128_si32(v) & 0xFF;
+}
+inline int LowestByte(__m128i v)
+{
+    return ReduceBytes(v, [](__m128i a, __m128i b) { return _mm_min_epu8(a, b); });
+}
+inline int HighestByte(__m128i v)
+{
+    return ReduceBytes(v, [](__m128i a, __m128i b) { return _mm_max_epu8(a, b); });
+}
+
+// Without a branch per texel: which texels count and where their alphas
+// lie is data, which the processor cannot predict.
+AlphaRange GatherAlphaSse2(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t alpha[16],
+                           std::uint8_t mask[16])
+{
+    AlphaRange r;
+    __m128i words[4];
+    std::memcpy(words, rgba, sizeof words);
+    const __m128i low = _mm_packs_epi32(_mm_srli_epi32(words[0], 24), _mm_srli_epi32(words[1], 24));
+    const __m128i high = _mm_packs_epi32(_mm_srli_epi32(words[2], 24), _mm_srli_epi32(words[3], 24));
+    const __m128i a = _mm_packus_epi16(low, high);
+    // Bit i of valid to byte i.
+    const __m128i bit = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
+    const __m128i spread = _mm_set_epi64x(static_cast<std::int64_t>((valid >> 8) * 0x0101010101010101ull),
+                                          static_cast<std::int64_t>((valid & 0xFF) * 0x0101010101010101ull));
+    const __m128i on = _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit);
+    const __m128i ones = _mm_set1_epi8(-1), zero = _mm_setzero_si128();
+    const __m128i inner = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(a, ones)), on);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), _mm_and_si128(a, on));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(mask), on);
+    // Texels left out read as 255 for the lowest and 0 for the highest.
+    r.lo = LowestByte(_mm_or_si128(a, _mm_andnot_si128(on, ones)));
+    r.hi = HighestByte(_mm_and_si128(a, on));
+    r.innerLo = LowestByte(_mm_or_si128(a, _mm_andnot_si128(inner, ones)));
+    r.innerHi = HighestByte(_mm_and_si128(a, inner));
+    return r;
+}
+
+#endif
+
+// The block encoder built for each gather, so that the gather inlines.
+template <AlphaRange (*kGather)(const std::uint8_t[64], std::uint16_t, std::uint8_t[16], std::uint8_t[16])>
+void EncodeAlphaInterpolatedWith(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
+                                 const Kernels& kernels, std::uint8_t block[8])
 {
     alignas(16) std::uint8_t alpha[16], mask[16];
-    const AlphaRange range = ActiveKernels().alphaGather(rgba, valid, alpha, mask);
+    const AlphaRange range = kGather(rgba, valid, alpha, mask);
     const int lo = range.lo, hi = range.hi, innerLo = range.innerLo, innerHi = range.innerHi;
     if (lo >= hi) {
         // One value (or no texel at all), most blocks of opaque pictures:
@@ -198,7 +281,7 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
         return;
     }
 
-    AlphaSearch search;
+    AlphaSearch search{{}, {}, kernels};
     std::memcpy(search.alpha, alpha, sizeof alpha);
     std::memcpy(search.mask, mask, sizeof mask);
     const QualityPlan& plan = PlanFor(quality);
@@ -235,5 +318,27 @@ void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Q
     for (int i = 0; i < 6; ++i)
         block[2 + i] = static_cast<std::uint8_t>(bits >> (8 * i));
 }
+
+} // namespace
+
+void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
+                             const Kernels& kernels, std::uint8_t block[8])
+{
+    kernels.alphaBlock(rgba, valid, quality, kernels, block);
+}
+
+void EncodeAlphaInterpolatedScalar(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
+                                   const Kernels& kernels, std::uint8_t block[8])
+{
+    EncodeAlphaInterpolatedWith<GatherAlphaScalar>(rgba, valid, quality, kernels, block);
+}
+
+#if defined(__x86_64__)
+void EncodeAlphaInterpolatedSse2(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
+                                 const Kernels& kernels, std::uint8_t block[8])
+{
+    EncodeAlphaInterpolatedWith<GatherAlphaSse2>(rgba, valid, quality, kernels, block);
+}
+#endif
 
 } // namespace dxt::detail

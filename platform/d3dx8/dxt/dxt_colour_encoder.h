@@ -154,7 +154,7 @@ ColourEncoder<Build>::ColourEncoder(const ColourRequest& request)
     : request_(request), plan_(PlanFor(request.quality)), tables_(GetTables())
 {
     ColourSet& set = tx_.kernel.set;
-    tx_.kernel.kernels = &ActiveKernels();
+    tx_.kernel.kernels = request.kernels ? request.kernels : &ActiveKernels();
     tx_.dxt1 = request.dxt1;
     const unsigned active = request.active;
     n_ = CountBits(active);

@@ -49,22 +49,25 @@ struct TexelLanes {
     KernelTexels<F> kernel;
 };
 
-// No candidate's error: above every real one (one block: the encoder's
-// best so far starts there; lanes are always measured before use).
-template <class F>
-inline constexpr ErrorOf<F> kNoError{};
-template <>
-inline constexpr std::uint32_t kNoError<float> = UINT32_MAX;
-
-// Endpoints, mode, indices and error of a candidate in each lane.
+// Endpoints, mode, indices and error of a candidate in each lane.  Lanes
+// are filled by the stages that make them (and left unset otherwise, as
+// clearing them costs the eight-lane stages time).
 template <class F>
 struct Candidates {
-    IntOf<F> c0{}, c1{};
-    MaskOf<F> four = !MaskOf<F>{};
+    IntOf<F> c0, c1;
+    MaskOf<F> four;
     // A refit has been tried and left it as it is; another would too.
-    MaskOf<F> settled{};
-    ErrorOf<F> indices{};
-    ErrorOf<F> error = kNoError<F>;
+    MaskOf<F> settled;
+    ErrorOf<F> indices, error;
+};
+
+// One block's starts as no candidate: above every real error.
+template <>
+struct Candidates<float> {
+    std::int32_t c0 = 0, c1 = 0;
+    bool four = true;
+    bool settled = false;
+    std::uint32_t indices = 0, error = UINT32_MAX;
 };
 
 // `a` where `take` is set, else `b`.
@@ -220,6 +223,7 @@ DXT_INLINE Candidates<F> Order(IntOf<F> c0, IntOf<F> c1, MaskOf<F> four, bool dx
     c.c0 = swap ? c1 : c0;
     c.c1 = swap ? c0 : c1;
     c.four = dxt1 ? (four && c.c0 != c.c1) : four;
+    c.settled = AllLanes<F>(false);
     return c;
 }
 
@@ -293,7 +297,9 @@ DXT_INLINE void Measure(const TexelLanes<float>& tx, Candidates<float>& c)
 }
 
 #if defined(__x86_64__)
-DXT_INLINE void Measure(const TexelLanes<F8>& tx, Candidates<F8>& c)
+// Out of line: the eight-lane kernel is large, and the stages call it from
+// several places.
+__attribute__((noinline)) inline void Measure(const TexelLanes<F8>& tx, Candidates<F8>& c)
 {
     EvaluateColour(tx.kernel.rg, tx.kernel.bz, nullptr, c.c0, c.c1, tx.dxt1 ? c.four : AllLanes<F8>(true),
                    *tx.kernel.weights, c.error, c.indices);
@@ -389,8 +395,10 @@ inline MaskOf<F> FitToIndices(const TexelLanes<F>& tx, const Candidates<F>& c, I
     const F ab = sumA - a2, b2 = tx.count - Splat<F>(2.0f) * sumA + a2;
     const F det = a2 * b2 - ab * ab;
     const MaskOf<F> ok = Abs(det) > Splat<F>(1e-6f);
-    if (!Any(ok))
+    if (!Any(ok)) {
+        end0 = end1 = IntOf<F>{};
         return ok;
+    }
     const F inv = Splat<F>(1.0f) / det;
     if constexpr (kLanesOf<F> == 1) {
         // The three channels side by side.
@@ -418,7 +426,9 @@ template <class F, bool kWhole>
 inline void RefineRound(const TexelLanes<F>& tx, Candidates<F> c[], MaskOf<F> live[], int count)
 {
     using M = MaskOf<F>;
-    IntOf<F> ends[2][2] = {};
+    // Written by the fit of each candidate with a live lane, and read only
+    // after it.
+    IntOf<F> ends[2][2];
     Candidates<F> next[2];
     auto fit = [&](int k) {
         const M tried = live[k];
@@ -440,10 +450,12 @@ inline void RefineRound(const TexelLanes<F>& tx, Candidates<F> c[], MaskOf<F> li
     };
     auto take = [&](int k) {
         const M tried = live[k];
-        live[k] = live[k] && next[k].error < c[k].error;
-        // A better candidate replaces it (not yet refitted); otherwise the
-        // refit was tried and left it.
-        c[k] = Pick(live[k], next[k], c[k]);
+        if (Any(live[k])) {
+            live[k] = live[k] && next[k].error < c[k].error;
+            // A better candidate replaces it (not yet refitted); otherwise
+            // the refit was tried and left it.
+            c[k] = Pick(live[k], next[k], c[k]);
+        }
         c[k].settled = c[k].settled || (tried && !live[k]);
     };
     if constexpr (kLanesOf<F> == 1) {

@@ -15,12 +15,12 @@ namespace {
 // part, which goes at block + ColourOffset(format).  DXT2 and DXT4 colour is
 // premultiplied into `premultiplied`, which the request then points to.
 ColourRequest PrepareBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block,
-                           const EncodeOptions& options, std::uint8_t premultiplied[64])
+                           const EncodeOptions& options, const Kernels& kernels, std::uint8_t premultiplied[64])
 {
     const std::uint16_t valid = options.validMask;
-    ColourRequest request{rgba, valid, 0, false, options.quality, options.weights};
+    ColourRequest request{rgba, valid, 0, false, options.quality, options.weights, &kernels};
     if (format == D3DFMT_DXT1) {
-        const std::uint16_t transparent = static_cast<std::uint16_t>(valid & ~ActiveKernels().opaqueBits(rgba));
+        const std::uint16_t transparent = static_cast<std::uint16_t>(valid & ~kernels.opaqueBits(rgba));
         request.active = static_cast<std::uint16_t>(valid & ~transparent);
         request.transparent = transparent;
         request.dxt1 = true;
@@ -38,7 +38,7 @@ ColourRequest PrepareBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::u
     if (format == D3DFMT_DXT2 || format == D3DFMT_DXT3)
         EncodeAlphaExplicit(rgba, valid, block);
     else
-        EncodeAlphaInterpolated(rgba, valid, options.quality, block);
+        EncodeAlphaInterpolated(rgba, valid, options.quality, kernels, block);
     return request;
 }
 
@@ -52,7 +52,9 @@ void EncodeBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* bl
     if (BlockBytes(format) == 0)
         return;
     std::uint8_t premultiplied[64];
-    EncodeColour(PrepareBlock(format, rgba, block, options, premultiplied), block + ColourOffset(format));
+    const PathCode& code = ActiveCode();
+    code.encodeColour(PrepareBlock(format, rgba, block, options, *code.kernels, premultiplied),
+                      block + ColourOffset(format));
 }
 
 void EncodeBlocks(D3DFORMAT format, int count, const std::uint8_t* const rgba[], std::uint8_t* const blocks[],
@@ -60,16 +62,18 @@ void EncodeBlocks(D3DFORMAT format, int count, const std::uint8_t* const rgba[],
 {
     if (BlockBytes(format) == 0)
         return;
+    const PathCode& code = ActiveCode();
     for (int first = 0; first < count; first += kColourBatch) {
         const int n = std::min(count - first, kColourBatch);
         std::uint8_t premultiplied[kColourBatch][64];
         ColourRequest requests[kColourBatch];
         std::uint8_t* colour[kColourBatch];
         for (int k = 0; k < n; ++k) {
-            requests[k] = PrepareBlock(format, rgba[first + k], blocks[first + k], options, premultiplied[k]);
+            requests[k] =
+                PrepareBlock(format, rgba[first + k], blocks[first + k], options, *code.kernels, premultiplied[k]);
             colour[k] = blocks[first + k] + ColourOffset(format);
         }
-        EncodeColours(requests, n, colour);
+        code.encodeColours(requests, n, colour);
     }
 }
 

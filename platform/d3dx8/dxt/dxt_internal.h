@@ -132,15 +132,12 @@ using AlphaFitKernel = std::uint32_t (*)(const std::uint8_t alpha[16], const std
 using AlphaQuadKernel = void (*)(const std::uint8_t alpha[16], const std::uint8_t mask[16], const int ends[8],
                                  std::uint32_t errors[4]);
 
-// The alphas of the texels in `valid` (zero for the others) and their
-// mask (16 bytes of 0 or 0xFF) for the alpha kernels, and the range of
-// those alphas and of those strictly between 0 and 255 (255, 0 for an
-// empty range).
-struct AlphaRange {
-    int lo = 255, hi = 0, innerLo = 255, innerHi = 0;
-};
-using AlphaGatherKernel = AlphaRange (*)(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t alpha[16],
-                                         std::uint8_t mask[16]);
+struct Kernels;
+
+// A whole interpolated alpha block for the texels in `valid`, with the
+// path's kernels (`kernels` is the table this entry sits in).
+using AlphaBlockKernel = void (*)(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
+                                  const Kernels& kernels, std::uint8_t block[8]);
 
 // Bit i set where texel i's alpha is 128 or more.
 using OpaqueBitsKernel = std::uint16_t (*)(const std::uint8_t rgba[64]);
@@ -150,7 +147,7 @@ struct Kernels {
     AlphaKernel alpha;
     AlphaQuadKernel alphaQuad;
     AlphaFitKernel alphaFit;
-    AlphaGatherKernel alphaGather;
+    AlphaBlockKernel alphaBlock;
     OpaqueBitsKernel opaqueBits;
 };
 
@@ -297,6 +294,7 @@ struct ColourRequest {
     bool dxt1;                   // allow/require the 3-colour mode
     Quality quality;
     const float* weights;        // 3 channel weights
+    const Kernels* kernels = nullptr;  // the path's; null: the active path's
 };
 
 // Writes the 8-byte colour block.
@@ -322,8 +320,16 @@ struct ColourFrontEnd {
 void ColourFrontEnds(const ColourRequest* requests, int count, bool together, ColourFrontEnd out[], bool ran[]);
 
 // Writes the 8-byte interpolated alpha block for the texels in `valid`.
+// (Through kernels.alphaBlock: dxt_alpha.cpp builds it for each path's
+// gather of the alphas, the plain one and the SSE2 one.)
 void EncodeAlphaInterpolated(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
-                             std::uint8_t block[8]);
+                             const Kernels& kernels, std::uint8_t block[8]);
+void EncodeAlphaInterpolatedScalar(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
+                                   const Kernels& kernels, std::uint8_t block[8]);
+#if defined(__x86_64__)
+void EncodeAlphaInterpolatedSse2(const std::uint8_t rgba[64], std::uint16_t valid, Quality quality,
+                                 const Kernels& kernels, std::uint8_t block[8]);
+#endif
 
 // Writes the 8-byte explicit 4-bit alpha block.
 void EncodeAlphaExplicit(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t block[8]);

@@ -88,27 +88,6 @@ void AlphaQuadOf(const std::uint8_t alpha[16], const std::uint8_t mask[16], cons
         errors[q] = kOne(alpha, mask, ends[2 * q], ends[2 * q + 1], nullptr);
 }
 
-AlphaRange GatherAlphaScalar(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t alpha[16],
-                             std::uint8_t mask[16])
-{
-    AlphaRange r;
-    for (int i = 0; i < 16; ++i) {
-        const bool on = valid >> i & 1;
-        const int a = rgba[4 * i + 3];
-        alpha[i] = static_cast<std::uint8_t>(on ? a : 0);
-        mask[i] = on ? 0xFF : 0;
-        if (!on)
-            continue;
-        r.lo = std::min(r.lo, a);
-        r.hi = std::max(r.hi, a);
-        if (a != 0 && a != 255) {
-            r.innerLo = std::min(r.innerLo, a);
-            r.innerHi = std::max(r.innerHi, a);
-        }
-    }
-    return r;
-}
-
 std::uint16_t OpaqueBitsScalar(const std::uint8_t rgba[64])
 {
     unsigned bits = 0;
@@ -191,53 +170,6 @@ std::uint32_t AlphaSse2(const std::uint8_t alpha[16], const std::uint8_t mask[16
     return SumSquaresOfBytes(_mm_and_si128(best, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask))));
 }
 
-// The lowest or highest of 16 bytes, as op (min or max of bytes) picks.
-template <class Op>
-inline int ReduceBytes(__m128i v, Op op)
-{
-    v = op(v, _mm_srli_si128(v, 8));
-    v = op(v, _mm_srli_si128(v, 4));
-    v = op(v, _mm_srli_si128(v, 2));
-    v = op(v, _mm_srli_si128(v, 1));
-    return _mm_cvtsi128_si32(v) & 0xFF;
-}
-inline int LowestByte(__m128i v)
-{
-    return ReduceBytes(v, [](__m128i a, __m128i b) { return _mm_min_epu8(a, b); });
-}
-inline int HighestByte(__m128i v)
-{
-    return ReduceBytes(v, [](__m128i a, __m128i b) { return _mm_max_epu8(a, b); });
-}
-
-// Without a branch per texel: which texels count and where their alphas
-// lie is data, which the processor cannot predict.
-AlphaRange GatherAlphaSse2(const std::uint8_t rgba[64], std::uint16_t valid, std::uint8_t alpha[16],
-                           std::uint8_t mask[16])
-{
-    AlphaRange r;
-    __m128i words[4];
-    std::memcpy(words, rgba, sizeof words);
-    const __m128i low = _mm_packs_epi32(_mm_srli_epi32(words[0], 24), _mm_srli_epi32(words[1], 24));
-    const __m128i high = _mm_packs_epi32(_mm_srli_epi32(words[2], 24), _mm_srli_epi32(words[3], 24));
-    const __m128i a = _mm_packus_epi16(low, high);
-    // Bit i of valid to byte i.
-    const __m128i bit = _mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128);
-    const __m128i spread = _mm_set_epi64x(static_cast<std::int64_t>((valid >> 8) * 0x0101010101010101ull),
-                                          static_cast<std::int64_t>((valid & 0xFF) * 0x0101010101010101ull));
-    const __m128i on = _mm_cmpeq_epi8(_mm_and_si128(spread, bit), bit);
-    const __m128i ones = _mm_set1_epi8(-1), zero = _mm_setzero_si128();
-    const __m128i inner = _mm_andnot_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(a, ones)), on);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(alpha), _mm_and_si128(a, on));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(mask), on);
-    // Texels left out read as 255 for the lowest and 0 for the highest.
-    r.lo = LowestByte(_mm_or_si128(a, _mm_andnot_si128(on, ones)));
-    r.hi = HighestByte(_mm_and_si128(a, on));
-    r.innerLo = LowestByte(_mm_or_si128(a, _mm_andnot_si128(inner, ones)));
-    r.innerHi = HighestByte(_mm_and_si128(a, inner));
-    return r;
-}
-
 // The top bit of each texel's little-endian R, G, B, A word, four texels
 // to a sign mask.
 std::uint16_t OpaqueBitsSse2(const std::uint8_t rgba[64])
@@ -255,13 +187,22 @@ std::uint16_t OpaqueBitsSse2(const std::uint8_t rgba[64])
 
 } // namespace
 
-const Kernels kPortableKernels{ColourScalar,           AlphaScalar,      AlphaQuadOf<AlphaScalar>,
-                               AlphaFitOf<AlphaScalar>, GatherAlphaScalar, OpaqueBitsScalar};
+const Kernels kPortableKernels{ColourScalar,
+                               AlphaScalar,
+                               AlphaQuadOf<AlphaScalar>,
+                               AlphaFitOf<AlphaScalar>,
+                               EncodeAlphaInterpolatedScalar,
+                               OpaqueBitsScalar};
 #if defined(__x86_64__)
-const Kernels kSse2Kernels{ColourSse2, AlphaSse2, AlphaQuadOf<AlphaSse2>, AlphaFitOf<AlphaSse2>, GatherAlphaSse2,
+const Kernels kSse2Kernels{ColourSse2,
+                           AlphaSse2,
+                           AlphaQuadOf<AlphaSse2>,
+                           AlphaFitOf<AlphaSse2>,
+                           EncodeAlphaInterpolatedSse2,
                            OpaqueBitsSse2};
 // The AVX2 path's own kernels are built with its encoder (dxt_encoder_avx2.cpp).
-const Kernels kAvx2Kernels{ColourAvx2, AlphaAvx2, AlphaQuadAvx2, AlphaFitAvx2, GatherAlphaSse2, OpaqueBitsSse2};
+const Kernels kAvx2Kernels{ColourAvx2,   AlphaAvx2, AlphaQuadAvx2, AlphaFitAvx2, EncodeAlphaInterpolatedSse2,
+                           OpaqueBitsSse2};
 #endif
 
 } // namespace detail
