@@ -1,11 +1,16 @@
 // bench_dxt: speed and quality of the project's DXT encoder beside the
-// packaged peers, on one thread, in one run.
+// packaged peers, on one thread, in one run, per corpus.
 //
-// Usage: bench_dxt [--reps N] [--no-iterative] [--only a,b] [--path scalar|sse2|avx2] [folder...]
-// --only keeps the encoders whose names contain one of the given words.
-// Without folders it reads the folders bench/install-corpus.sh installs.
-// DXT1 is scored on the opaque pictures (RGB PSNR), DXT5 on all of them
-// (RGBA PSNR); every result is decoded by the project's decoder.
+// Usage: bench_dxt [--reps N] [--max-mpix M] [--iterative] [--only a,b] [--path scalar|sse2|avx2]
+//                  [name=folder | folder ...]
+// Each folder is one corpus (searched recursively, sampled to M Mpixels,
+// default 4); without folders it reads the Debian texture packages that
+// bench/install-corpus.sh and bench/install-realworld.sh install.  The
+// generated pictures are always a corpus of their own.  --only keeps the
+// encoders whose names contain one of the given words; --iterative adds
+// libsquish's iterative cluster fit (slow).  DXT1 is scored on the opaque
+// pictures (RGB PSNR), DXT5 on all of them (RGBA PSNR); every result is
+// decoded by the project's decoder.
 #include "corpus.h"
 #include "dxt.h"
 #include "peers.h"
@@ -111,32 +116,119 @@ const char* PathName(dxt::Path p)
     }
 }
 
-// Sides cropped to multiples of 4, so every encoder sees whole blocks.
-void CropToBlocks(Picture& p)
+struct Corpus {
+    std::string name;
+    std::vector<Picture> pictures;
+    double pixels[2] = {0, 0};  // DXT1 (opaque pictures), DXT5 (all)
+    std::size_t counts[2] = {0, 0};
+};
+
+// Formats: 0 is DXT1 on the opaque pictures, 1 is DXT5 on all.
+bool Scored(const Picture& p, int format) { return format == 1 || p.opaque; }
+
+double Psnr(const Result& r)
 {
-    const std::uint32_t w = p.width & ~3u, h = p.height & ~3u;
-    std::vector<std::uint8_t> rgba(std::size_t{w} * h * 4);
-    for (std::uint32_t y = 0; y < h; ++y)
-        std::memcpy(&rgba[std::size_t{y} * w * 4], &p.rgba[std::size_t{y} * p.width * 4], std::size_t{w} * 4);
-    p.width = w;
-    p.height = h;
-    p.rgba.swap(rgba);
+    return r.squaredError > 0 ? 10 * std::log10(255.0 * 255.0 * r.samples / r.squaredError) : 99.0;
 }
+
+Result Pooled(const std::vector<Result>& results, std::size_t stride, std::size_t first, std::size_t count)
+{
+    Result total;
+    total.seconds = 0;
+    for (std::size_t c = 0; c < count; ++c) {
+        const Result& r = results[first + c * stride];
+        total.seconds += r.seconds;
+        total.squaredError += r.squaredError;
+        total.samples += r.samples;
+    }
+    return total;
+}
+
+std::vector<Corpus> LoadCorpora(const std::vector<std::string>& args, double maxPixels)
+{
+    std::vector<std::pair<std::string, std::string>> named;
+    for (const auto& arg : args) {
+        const std::size_t eq = arg.find('=');
+        if (eq != std::string::npos)
+            named.emplace_back(arg.substr(0, eq), arg.substr(eq + 1));
+        else
+            named.emplace_back(std::filesystem::path(arg).filename().string(), arg);
+    }
+    if (args.empty()) {
+        const std::pair<const char*, const char*> packages[] = {
+            {"etr terrains", "/usr/share/games/etr/terrains"}, {"etr objects", "/usr/share/games/etr/objects"},
+            {"neverball", "/usr/share/games/neverball"},       {"minetest", "/usr/share/games/minetest"},
+            {"freegish", "/usr/share/games/freegish"},         {"gl-117", "/usr/share/games/gl-117"},
+            {"billard-gl", "/usr/share/games/billard-gl"},     {"csmash", "/usr/share/games/csmash"}};
+        for (const auto& [name, folder] : packages)
+            if (std::filesystem::is_directory(folder))
+                named.emplace_back(name, folder);
+        if (named.empty())
+            std::fprintf(stderr, "bench_dxt: no texture packages found (run bench/install-corpus.sh and "
+                                 "bench/install-realworld.sh); generated pictures only\n");
+    }
+    std::vector<Corpus> corpora(1);
+    corpora[0].name = "generated";
+    corpora[0].pictures = bench::GeneratedPictures();
+    for (const auto& [name, folder] : named) {
+        Corpus c;
+        c.name = name;
+        c.pictures = bench::LoadPictures(folder, maxPixels);
+        if (c.pictures.empty()) {
+            std::fprintf(stderr, "bench_dxt: no pictures in %s\n", folder.c_str());
+            continue;
+        }
+        corpora.push_back(std::move(c));
+    }
+    for (auto& c : corpora)
+        for (const auto& p : c.pictures)
+            for (int f = 0; f < 2; ++f)
+                if (Scored(p, f)) {
+                    c.pixels[f] += double(p.width) * p.height;
+                    ++c.counts[f];
+                }
+    return corpora;
+}
+
+// Seconds after which an encoder's runs are not repeated: the slow peers
+// are timed once, which is plenty at their speed.
+constexpr double kRepeatBelow = 20.0;
+
+// The bars, from one row of results: margins over the peers in dB
+// and speed ratios.
+struct Bar {
+    const char* what;
+    const char* ours;
+    const char* peer;
+    bool speed;      // a speed ratio (peer seconds / ours), else a PSNR margin
+    double minimum;  // the bar: ratio at least, or margin at least (above, when 0)
+};
+constexpr Bar kBars[] = {
+    {"Normal-squish dB", "ours Normal", "squish cluster fit", false, 0.03},
+    {"Normal/stb speed", "ours Normal", "stb_dxt normal", true, 1.0},
+    {"Highest-squish dB", "ours Highest", "squish cluster fit", false, 0.12},
+    {"Highest/squish speed", "ours Highest", "squish cluster fit", true, 2.0},
+    {"Fast/stb speed", "ours Fast", "stb_dxt normal", true, 3.0},
+    {"Fast-stb dB", "ours Fast", "stb_dxt normal", false, 0.0},
+};
 
 } // namespace
 
 int main(int argc, char** argv)
 {
     int reps = 3;
-    bool iterative = true;
+    bool iterative = false;
+    double maxMpix = 4;
     std::string only;
     std::vector<std::string> folders;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--reps" && i + 1 < argc)
             reps = std::max(1, std::atoi(argv[++i]));
-        else if (arg == "--no-iterative")
-            iterative = false;
+        else if (arg == "--max-mpix" && i + 1 < argc)
+            maxMpix = std::max(0.001, std::atof(argv[++i]));
+        else if (arg == "--iterative")
+            iterative = true;
         else if (arg == "--only" && i + 1 < argc)
             only = argv[++i];
         else if (arg == "--path" && i + 1 < argc) {
@@ -147,40 +239,13 @@ int main(int argc, char** argv)
                 return 2;
             }
         } else if (!arg.empty() && arg[0] == '-') {
-            std::fprintf(stderr, "usage: bench_dxt [--reps N] [--no-iterative] [--only a,b] [--path scalar|sse2|avx2] "
-                                 "[folder...]\n");
+            std::fprintf(stderr, "usage: bench_dxt [--reps N] [--max-mpix M] [--iterative] [--only a,b] "
+                                 "[--path scalar|sse2|avx2] [name=folder | folder ...]\n");
             return 2;
         } else
             folders.push_back(arg);
     }
-    if (folders.empty())
-        for (const char* f : {"/usr/share/games/etr/terrains", "/usr/share/games/extremetuxracer/terrains",
-                              "/usr/share/games/etr/objects", "/usr/share/games/extremetuxracer/objects"})
-            if (std::filesystem::is_directory(f))
-                folders.push_back(f);
-
-    std::vector<Picture> pictures = bench::GeneratedPictures();
-    std::size_t loaded = 0;
-    for (const auto& folder : folders) {
-        auto more = bench::LoadPngFolder(folder);
-        loaded += more.size();
-        for (auto& p : more)
-            pictures.push_back(std::move(p));
-    }
-    for (auto& p : pictures)
-        CropToBlocks(p);
-    std::erase_if(pictures, [](const Picture& p) { return p.width == 0 || p.height == 0; });
-    if (loaded == 0)
-        std::fprintf(stderr, "bench_dxt: no PNG files found (run bench/install-corpus.sh); generated pictures only\n");
-
-    double pixels[2] = {0, 0};
-    std::size_t counts[2] = {0, 0};
-    for (const auto& p : pictures)
-        for (int f = 0; f < 2; ++f)
-            if (f == 1 || p.opaque) {
-                pixels[f] += double(p.width) * p.height;
-                ++counts[f];
-            }
+    const std::vector<Corpus> corpora = LoadCorpora(folders, maxMpix * 1e6);
 
     auto encoders = Encoders(iterative);
     if (!only.empty())
@@ -194,68 +259,118 @@ int main(int argc, char** argv)
             }
             return true;
         });
-    std::vector<Result> results(encoders.size() * 2);
+    // results[(c * encoders + e) * 2 + format]
+    const std::size_t rowStride = encoders.size() * 2;
+    std::vector<Result> results(corpora.size() * rowStride);
     std::vector<std::uint8_t> blocks, scratch;
-    for (int rep = 0; rep < reps; ++rep) {
-        for (std::size_t e = 0; e < encoders.size(); ++e) {
-            for (int f = 0; f < 2; ++f) {
-                const bool dxt5 = f == 1;
-                Result& r = results[e * 2 + f];
-                double seconds = 0, error = 0, samples = 0;
-                for (const auto& p : pictures) {
-                    if (!dxt5 && !p.opaque)
-                        continue;
-                    blocks.assign(std::size_t{p.width / 4} * (p.height / 4) * (dxt5 ? 16 : 8), 0);
-                    const double start = ThreadSeconds();
-                    encoders[e].encode(p, dxt5, blocks.data());
-                    seconds += ThreadSeconds() - start;
+    for (std::size_t e = 0; e < encoders.size(); ++e) {
+        for (int rep = 0; rep < reps; ++rep) {
+            double repSeconds = 0;
+            for (std::size_t c = 0; c < corpora.size(); ++c) {
+                for (int f = 0; f < 2; ++f) {
+                    const bool dxt5 = f == 1;
+                    Result& r = results[c * rowStride + e * 2 + f];
+                    double seconds = 0, error = 0, samples = 0;
+                    for (const auto& p : corpora[c].pictures) {
+                        if (!Scored(p, f))
+                            continue;
+                        blocks.assign(std::size_t{p.width / 4} * (p.height / 4) * (dxt5 ? 16 : 8), 0);
+                        const double start = ThreadSeconds();
+                        encoders[e].encode(p, dxt5, blocks.data());
+                        seconds += ThreadSeconds() - start;
+                        if (rep == 0) {
+                            error += DecodedError(p, dxt5, blocks, scratch);
+                            samples += double(p.width) * p.height * (dxt5 ? 4 : 3);
+                        }
+                    }
+                    r.seconds = std::min(r.seconds, seconds);
+                    repSeconds += seconds;
                     if (rep == 0) {
-                        error += DecodedError(p, dxt5, blocks, scratch);
-                        samples += double(p.width) * p.height * (dxt5 ? 4 : 3);
+                        r.squaredError = error;
+                        r.samples = samples;
                     }
                 }
-                r.seconds = std::min(r.seconds, seconds);
-                if (rep == 0) {
-                    r.squaredError = error;
-                    r.samples = samples;
-                }
             }
+            if (repSeconds > kRepeatBelow)
+                break;
         }
     }
 
     char date[64];
     const std::time_t now = std::time(nullptr);
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
-    std::printf("bench_dxt  %s  %s  path %s  fastest of %d runs, one thread, thread CPU time\n", date, CpuName().c_str(),
-                PathName(dxt::ActivePath()), reps);
-    std::printf("corpus: %zu pictures (%zu PNG files); DXT1 on %zu opaque ones (%.2f Mpixels), DXT5 on all %zu "
-                "(%.2f Mpixels)\n\n",
-                pictures.size(), loaded, counts[0], pixels[0] / 1e6, counts[1], pixels[1] / 1e6);
-    std::printf("| encoder | DXT1 Mpix/s | DXT1 RGB PSNR | DXT5 Mpix/s | DXT5 RGBA PSNR |\n");
-    std::printf("|---|---:|---:|---:|---:|\n");
-    auto psnr = [](const Result& r) {
-        return r.squaredError > 0 ? 10 * std::log10(255.0 * 255.0 * r.samples / r.squaredError) : 99.0;
+    std::printf("bench_dxt  %s  %s  path %s  fastest of %d runs (one for encoders slower than %.0f s a run), "
+                "one thread, thread CPU time\n\n",
+                date, CpuName().c_str(), PathName(dxt::ActivePath()), reps, kRepeatBelow);
+    std::printf("| corpus | pictures | DXT1 on | DXT5 on |\n|---|---:|---:|---:|\n");
+    for (const auto& c : corpora)
+        std::printf("| %s | %zu | %zu opaque, %.2f Mpix | %zu, %.2f Mpix |\n", c.name.c_str(), c.pictures.size(),
+                    c.counts[0], c.pixels[0] / 1e6, c.counts[1], c.pixels[1] / 1e6);
+
+    // One table per corpus, then the total over all of them.
+    const std::size_t total = corpora.size();
+    auto row = [&](std::size_t c, std::size_t e, int f) {
+        return c == total ? Pooled(results, rowStride, e * 2 + f, corpora.size()) : results[c * rowStride + e * 2 + f];
     };
-    for (std::size_t e = 0; e < encoders.size(); ++e) {
-        const Result& d1 = results[e * 2];
-        const Result& d5 = results[e * 2 + 1];
-        std::printf("| %s | %.2f | %.3f | %.2f | %.3f |\n", encoders[e].name.c_str(), pixels[0] / d1.seconds / 1e6,
-                    psnr(d1), pixels[1] / d5.seconds / 1e6, psnr(d5));
+    auto pixels = [&](std::size_t c, int f) {
+        double sum = 0;
+        for (std::size_t k = 0; k < corpora.size(); ++k)
+            if (c == total || c == k)
+                sum += corpora[k].pixels[f];
+        return sum;
+    };
+    auto cell = [&](std::size_t c, std::size_t e, int f, bool speed) {
+        char text[32];
+        const Result r = row(c, e, f);
+        if (r.samples == 0)
+            return std::string("-");
+        std::snprintf(text, sizeof text, speed ? "%.2f" : "%.3f", speed ? pixels(c, f) / r.seconds / 1e6 : Psnr(r));
+        return std::string(text);
+    };
+    for (std::size_t c = 0; c <= total; ++c) {
+        std::printf("\n%s\n\n| encoder | DXT1 Mpix/s | DXT1 RGB PSNR | DXT5 Mpix/s | DXT5 RGBA PSNR |\n"
+                    "|---|---:|---:|---:|---:|\n",
+                    c == total ? "all corpora" : corpora[c].name.c_str());
+        for (std::size_t e = 0; e < encoders.size(); ++e)
+            std::printf("| %s | %s | %s | %s | %s |\n", encoders[e].name.c_str(), cell(c, e, 0, true).c_str(),
+                        cell(c, e, 0, false).c_str(), cell(c, e, 1, true).c_str(), cell(c, e, 1, false).c_str());
     }
+
+    // The bars, per corpus: "!" marks a value below its bar.
     auto find = [&](const char* name) {
         for (std::size_t e = 0; e < encoders.size(); ++e)
             if (encoders[e].name == name)
                 return e;
         return encoders.size();
     };
-    const std::size_t normal = find("ours Normal"), squish = find("squish cluster fit"), stb = find("stb_dxt normal");
-    if (normal == encoders.size() || squish == encoders.size() || stb == encoders.size())
-        return 0;
-    std::printf("\nours Normal vs squish cluster fit: DXT1 %+.3f dB, DXT5 %+.3f dB\n",
-                psnr(results[normal * 2]) - psnr(results[squish * 2]),
-                psnr(results[normal * 2 + 1]) - psnr(results[squish * 2 + 1]));
-    std::printf("ours Normal vs stb_dxt normal speed: DXT1 x%.2f, DXT5 x%.2f\n",
-                results[stb * 2].seconds / results[normal * 2].seconds,
-                results[stb * 2 + 1].seconds / results[normal * 2 + 1].seconds);
+    std::printf("\nbars (DXT1 / DXT5; ! marks a miss)\n\n| corpus |");
+    for (const Bar& bar : kBars)
+        std::printf(" %s (%s%.2f) |", bar.what, bar.speed ? "x" : bar.minimum > 0 ? "+" : ">", bar.minimum);
+    std::printf("\n|---|");
+    for (std::size_t b = 0; b < std::size(kBars); ++b)
+        std::printf("---:|");
+    std::printf("\n");
+    int misses = 0;
+    for (std::size_t c = 0; c <= total; ++c) {
+        std::printf("| %s |", c == total ? "all corpora" : corpora[c].name.c_str());
+        for (const Bar& bar : kBars) {
+            const std::size_t ours = find(bar.ours), peer = find(bar.peer);
+            for (int f = 0; f < 2; ++f) {
+                const Result a = ours < encoders.size() ? row(c, ours, f) : Result{};
+                const Result b = peer < encoders.size() ? row(c, peer, f) : Result{};
+                if (a.samples == 0 || b.samples == 0) {
+                    std::printf(f == 0 ? " - /" : " - |");
+                    continue;
+                }
+                const double value = bar.speed ? b.seconds / a.seconds : Psnr(a) - Psnr(b);
+                const bool miss = bar.minimum > 0 ? value < bar.minimum : value <= bar.minimum;
+                misses += miss;
+                std::printf(bar.speed ? " %s%.2f%s" : " %s%+.3f%s", "", value, miss ? "!" : "");
+                std::printf(f == 0 ? " /" : " |");
+            }
+        }
+        std::printf("\n");
+    }
+    std::printf("\n%d values below their bars\n", misses);
     return 0;
 }

@@ -1,35 +1,43 @@
 #include "corpus.h"
 
-#include <png.h>
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_FAILURE_USERMSG
+#include <stb_image.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
+#include <tuple>
 
 namespace bench {
 
 namespace {
 
-bool LoadPng(const std::string& path, Picture& picture)
+constexpr std::uint32_t kMaxSide = 1024;
+
+// The picture's top-left part, sides multiples of 4 and at most kMaxSide.
+void Crop(Picture& p, const std::uint8_t* rgba, std::uint32_t width)
 {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return false;
-    image.format = PNG_FORMAT_RGBA;
-    picture.width = image.width;
-    picture.height = image.height;
-    picture.rgba.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, picture.rgba.data(), 0, nullptr)) {
-        png_image_free(&image);
-        return false;
-    }
-    picture.opaque = true;
-    for (std::size_t i = 3; i < picture.rgba.size(); i += 4)
-        picture.opaque = picture.opaque && picture.rgba[i] == 255;
-    return true;
+    p.rgba.resize(std::size_t{p.width} * p.height * 4);
+    for (std::uint32_t y = 0; y < p.height; ++y)
+        std::memcpy(&p.rgba[std::size_t{y} * p.width * 4], rgba + std::size_t{y} * width * 4, std::size_t{p.width} * 4);
+    p.opaque = true;
+    for (std::size_t i = 3; i < p.rgba.size(); i += 4)
+        p.opaque = p.opaque && p.rgba[i] == 255;
+}
+
+std::uint32_t Side(int side) { return std::min<std::uint32_t>(static_cast<std::uint32_t>(side), kMaxSide) & ~3u; }
+
+std::uint64_t PathHash(const std::string& text)
+{
+    std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (const unsigned char c : text)
+        h = (h ^ c) * 1099511628211ull;
+    return h;
 }
 
 // Smooth random field in [0, 1): bilinear value noise summed over octaves.
@@ -91,22 +99,46 @@ Picture Paint(const char* name, std::uint32_t size, bool opaque, Paint_ paint)
 
 } // namespace
 
-std::vector<Picture> LoadPngFolder(const std::string& folder)
+std::vector<Picture> LoadPictures(const std::string& folder, double maxPixels)
 {
-    std::vector<std::string> paths;
+    struct Candidate {
+        std::uint64_t order;
+        std::string path;
+    };
+    std::vector<Candidate> files;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
-        if (entry.path().extension() == ".png")
-            paths.push_back(entry.path().string());
-    std::sort(paths.begin(), paths.end());
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        std::string ext = it->path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        if (it->is_regular_file() && (ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".tga" || ext == ".bmp")) {
+            const std::string relative = std::filesystem::relative(it->path(), folder).string();
+            files.push_back({PathHash(relative), it->path().string()});
+        }
+    }
+    std::sort(files.begin(), files.end(),
+              [](const Candidate& a, const Candidate& b) { return std::tie(a.order, a.path) < std::tie(b.order, b.path); });
     std::vector<Picture> pictures;
-    for (const auto& path : paths) {
+    double pixels = 0;
+    for (const auto& file : files) {
+        if (pixels >= maxPixels)
+            break;
+        int width = 0, height = 0, channels = 0;
+        if (!stbi_info(file.path.c_str(), &width, &height, &channels) || Side(width) == 0 || Side(height) == 0)
+            continue;
+        std::uint8_t* rgba = stbi_load(file.path.c_str(), &width, &height, &channels, 4);
+        if (!rgba) {
+            std::fprintf(stderr, "bench_dxt: cannot read %s (%s)\n", file.path.c_str(), stbi_failure_reason());
+            continue;
+        }
         Picture p;
-        p.name = std::filesystem::path(path).filename().string();
-        if (LoadPng(path, p))
-            pictures.push_back(std::move(p));
-        else
-            std::fprintf(stderr, "bench_dxt: cannot read %s\n", path.c_str());
+        p.name = std::filesystem::relative(file.path, folder).string();
+        p.width = Side(width);
+        p.height = Side(height);
+        Crop(p, rgba, static_cast<std::uint32_t>(width));
+        stbi_image_free(rgba);
+        pixels += double(p.width) * p.height;
+        pictures.push_back(std::move(p));
     }
     return pictures;
 }

@@ -1,5 +1,5 @@
-// The pictures bench_dxt measures on: PNG files from folders, and pictures
-// generated here so the benchmark runs without any download.
+// The pictures bench_dxt measures on: image files from folders, and
+// pictures generated here so the benchmark runs without any download.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +15,14 @@ struct Picture {
     bool opaque = true;              // every alpha is 255
 };
 
-// Every *.png in `folder` (sorted by name), as RGBA; files that fail to
+// A sample of the PNG, JPEG, TGA and BMP files under `folder` (searched
+// recursively), as RGBA: files are taken in an order fixed by a hash of
+// their paths until `maxPixels` is reached, so a large package gives a
+// spread of its pictures rather than its first folder.  Pictures larger
+// than 1024 x 1024 keep their top-left 1024 x 1024; sides are cropped to
+// multiples of 4 and pictures under 4 x 4 are left out.  Files that fail to
 // load are reported on stderr and skipped.
-std::vector<Picture> LoadPngFolder(const std::string& folder);
+std::vector<Picture> LoadPictures(const std::string& folder, double maxPixels);
 
 // Generated pictures: value-noise terrain, hard-edged shapes, soft
 // gradients, and cut-outs with alpha.
