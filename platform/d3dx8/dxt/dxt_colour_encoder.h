@@ -142,6 +142,7 @@ private:
     void SingleColour(const std::uint8_t rgb[3], bool threeOnly);
     void SortAlongAxis();
     void StartSplit(bool four, int split[3]) const;
+    void SplitOfIndices(int split[3]) const;
     ClusterResult SearchAroundRoughBest(bool four, const int start[3]) const;
     // `full`: over every split, else near the axis's split.
     FitFound ClusterFitCandidate(bool four, bool full, Candidate& c) const;
@@ -265,6 +266,16 @@ void ColourEncoder<Build>::BackEnd()
         if (threeOnly || threeClose)
             ClusterFits(false);
     }
+    if (plan_.keepsNormal) {
+        // Normal's searches start from its own candidates, so they find now
+        // and then what these did not.
+        ColourRequest normal = request_;
+        normal.quality = Quality::Normal;
+        ColourEncoder<Build> other(normal);
+        other.FrontEnd();
+        other.BackEnd();
+        Offer(other.best_);
+    }
     if (plan_.nudgePasses != 0)
         best_ = Perturb(best_, plan_.nudgePasses);
 }
@@ -379,12 +390,17 @@ void ColourEncoder<Build>::SortAlongAxis()
     highT_ = proj_[order[n_ - 1]];
 }
 
-// The split the axis suggests: texels change index where their
+// Where the near searches start: the best 4-colour candidate's split where
+// there is one; otherwise the axis's, where texels change index as their
 // projections cross the midpoints between evenly spaced palette entries
 // spanning the extreme texels.
 template <class Build>
 void ColourEncoder<Build>::StartSplit(bool four, int split[3]) const
 {
+    if (four && best_.four) {
+        SplitOfIndices(split);
+        return;
+    }
     const float range = highT_ - lowT_;
     const float at[3] = {lowT_ + (four ? 1.0f / 6 : 0.25f) * range, lowT_ + (four ? 0.5f : 0.75f) * range,
                          lowT_ + (5.0f / 6) * range};
@@ -400,6 +416,38 @@ void ColourEncoder<Build>::StartSplit(bool four, int split[3]) const
         split[p] = -((below[p][0] + below[p][1]) + (below[p][2] + below[p][3]));
     if (!four)
         split[2] = split[1];
+}
+
+// The split the best 4-colour candidate's indices make: its texels per
+// palette entry, in the entries' order along the axis.  Once refitted, the
+// candidate's endpoints sit where the texels are, not at the extremes, so
+// where one texel lies far out (a speck, a ringing edge) this split is
+// much nearer the best one than the axis's.
+template <class Build>
+void ColourEncoder<Build>::SplitOfIndices(int split[3]) const
+{
+    int count[4] = {};
+    float at[4] = {};
+    for (int t = 0; t < 16; ++t) {
+        if (!(request_.active >> t & 1))
+            continue;
+        const int index = static_cast<int>(best_.indices >> (2 * t) & 3);
+        ++count[index];
+        at[index] += proj_[t];
+    }
+    // Entries in the order c0, 2/3 c0 + 1/3 c1, 1/3 c0 + 2/3 c1, c1; that
+    // order runs down the axis where c0's texels lie above c1's.
+    int run[4] = {count[0], count[2], count[3], count[1]};
+    const bool down = count[0] != 0 && count[1] != 0 ? at[0] * static_cast<float>(count[1]) >
+                                                            at[1] * static_cast<float>(count[0])
+                                                      : at[0] > at[1];
+    if (down) {
+        std::swap(run[0], run[3]);
+        std::swap(run[1], run[2]);
+    }
+    split[0] = run[0];
+    split[1] = run[0] + run[1];
+    split[2] = run[0] + run[1] + run[2];
 }
 
 // The search for blocks with texels that do not count and for the 3-colour

@@ -98,6 +98,20 @@ double EncodeBlockWithError(D3DFORMAT format, const std::uint8_t rgba[64], std::
     return error;
 }
 
+namespace {
+
+// Whether the 4x4 texels at `a` and `b` (rows `pitch` bytes apart) are the
+// same.
+bool SameTexels(const std::uint8_t* a, const std::uint8_t* b, std::size_t pitch)
+{
+    for (int y = 0; y < 4; ++y)
+        if (std::memcmp(a + y * pitch, b + y * pitch, 16) != 0)
+            return false;
+    return true;
+}
+
+} // namespace
+
 void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
                  std::size_t pitch, std::uint8_t* blocks, std::size_t blockPitch, const EncodeOptions& options)
 {
@@ -105,7 +119,10 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
     if (bytes == 0)
         return;
     // Whole blocks go in runs along the row, so that they share work; the
-    // caller's validMask is not theirs (every texel exists).
+    // caller's validMask is not theirs (every texel exists).  A block equal
+    // to its left or upper neighbour takes that block's bytes, as the
+    // encoder gives equal texels equal bytes: flat areas, borders and
+    // transparent surrounds cost a comparison.
     EncodeOptions whole = options;
     whole.validMask = 0xFFFF;
     std::uint8_t texels[kColourBatch][64];
@@ -113,20 +130,44 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
     std::uint8_t* out[kColourBatch];
     for (int k = 0; k < kColourBatch; ++k)
         run[k] = texels[k];
+    // Copies waiting for their source block's run to be encoded, in order.
+    struct Copy {
+        std::uint8_t* to;
+        const std::uint8_t* from;
+    };
+    Copy copies[2 * kColourBatch];
     for (std::uint32_t by = 0; by < (height + 3) / 4; ++by) {
         std::uint8_t* row = blocks + static_cast<std::size_t>(by) * blockPitch;
         const std::uint32_t h = std::min<std::uint32_t>(4, height - 4 * by);
         const std::uint8_t* source = rgba + static_cast<std::size_t>(4 * by) * pitch;
         const std::uint32_t columns = (width + 3) / 4, wholeColumns = h == 4 ? width / 4 : 0;
-        for (std::uint32_t bx = 0; bx < wholeColumns; bx += kColourBatch) {
-            const int n = static_cast<int>(std::min<std::uint32_t>(kColourBatch, wholeColumns - bx));
-            for (int k = 0; k < n; ++k) {
+        int n = 0, pending = 0;
+        auto flush = [&] {
+            if (n != 0)
+                EncodeBlocks(format, n, run, out, whole);
+            for (int c = 0; c < pending; ++c)
+                std::memcpy(copies[c].to, copies[c].from, bytes);
+            n = pending = 0;
+        };
+        for (std::uint32_t bx = 0; bx < wholeColumns; ++bx) {
+            const std::uint8_t* at = source + 16 * std::size_t{bx};
+            std::uint8_t* to = row + static_cast<std::size_t>(bx) * bytes;
+            const std::uint8_t* from = nullptr;
+            if (bx != 0 && SameTexels(at, at - 16, pitch))
+                from = to - bytes;
+            else if (by != 0 && SameTexels(at, at - 4 * pitch, pitch))
+                from = to - blockPitch;
+            if (from) {
+                copies[pending++] = {to, from};
+            } else {
                 for (std::uint32_t y = 0; y < 4; ++y)
-                    std::memcpy(texels[k] + 16 * y, source + y * pitch + 16 * std::size_t{bx + k}, 16);
-                out[k] = row + static_cast<std::size_t>(bx + k) * bytes;
+                    std::memcpy(texels[n] + 16 * y, at + y * pitch, 16);
+                out[n++] = to;
             }
-            EncodeBlocks(format, n, run, out, whole);
+            if (n == kColourBatch || pending == 2 * kColourBatch)
+                flush();
         }
+        flush();
         // Blocks on the right and bottom edges, from the texels they have.
         for (std::uint32_t bx = wholeColumns; bx < columns; ++bx) {
             const std::uint32_t w = std::min<std::uint32_t>(4, width - 4 * bx);

@@ -259,6 +259,9 @@ struct QualityPlan {
     // kept where it lowers the error: catches what the fits miss through
     // rounding.
     int nudgePasses;
+    // Normal's whole colour search as well, its result kept where it is
+    // better: no block then comes out worse than at Normal.
+    bool keepsNormal;
     // Interpolated alpha, per mode: least-squares refits, then single steps
     // of the endpoints.
     int alphaRounds, alphaSteps;
@@ -272,13 +275,13 @@ struct QualityPlan {
 
 inline constexpr QualityPlan kQualityPlans[] = {
     // Fast: the principal axis and one refit.
-    {1, false, 0.0f, 0.0f, false, false, nullptr, 0.0f, 0, 0, 0, 0, 0},
+    {1, false, 0.0f, 0.0f, false, false, nullptr, 0.0f, 0, false, 0, 0, 0, 0},
     // Normal: the cluster fit over the splits near the axis's, the 3-colour
     // mode, and shortcuts where a stage seldom pays.
-    {1, true, 1.5f, 12.0f, true, false, &kNearBoxes, 1.2f, 0, 4, 4, 2, 0},
+    {1, true, 1.5f, 12.0f, true, false, &kNearBoxes, 1.2f, 0, false, 4, 4, 2, 0},
     // Highest: every split beside Normal's search (whose ranking now and
     // then finds a split the full search's misses), four refits, nudges.
-    {4, true, 0.0f, 0.0f, false, true, &kNearBoxes, 0.0f, 8, 4, 64, 0, 4},
+    {4, true, 0.0f, 0.0f, false, true, &kNearBoxes, 0.0f, 8, true, 4, 64, 0, 4},
 };
 static_assert(std::size(kQualityPlans) == static_cast<std::size_t>(Quality::Highest) + 1);
 
