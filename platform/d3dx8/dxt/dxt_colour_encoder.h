@@ -494,11 +494,13 @@ ClusterResult ColourEncoder<Build>::SearchAroundRoughBest(bool four, const int s
     return SearchSplits(cluster_, four, lo, hi);
 }
 
-// The full search scores every split.  For whole 4-colour blocks, the near
-// search walks the rough fits of a box of splits around the suggested one
-// and scores the rounded endpoints of the roughly best split of each last
-// boundary: the rounded winner is usually among those, and often not the
-// rough winner itself.  Other blocks take SearchAroundRoughBest.
+// For whole 4-colour blocks, a search walks the rough fits of its box of
+// splits (every split for the full search, around the suggested one for
+// the near search) and scores the rounded endpoints of the roughly best
+// split of each last boundary: the rounded winner is usually among those,
+// and often not the rough winner itself.  Other blocks take the rounded
+// score of every split in the full search, SearchAroundRoughBest in the
+// near one.
 template <class Build>
 typename ColourEncoder<Build>::FitFound ColourEncoder<Build>::ClusterFitCandidate(bool four, bool full,
                                                                                   Candidate& c) const
@@ -508,7 +510,7 @@ typename ColourEncoder<Build>::FitFound ColourEncoder<Build>::ClusterFitCandidat
     if (full) {
         lo[0] = lo[1] = lo[2] = 0;
         hi[0] = hi[1] = hi[2] = n_;
-        best = SearchSplits(cluster_, four, lo, hi);
+        best = SearchSplits(cluster_, four, lo, hi, four && n_ == 16 ? SplitScore::Candidates : SplitScore::Rounded);
     } else {
         int start[3];
         StartSplit(four, start);

@@ -279,8 +279,9 @@ inline constexpr QualityPlan kQualityPlans[] = {
     // Normal: the cluster fit over the splits near the axis's, the 3-colour
     // mode, and shortcuts where a stage seldom pays.
     {1, true, 1.5f, 12.0f, true, false, &kNearBoxes, 1.2f, 0, false, 4, 4, 2, 0},
-    // Highest: every split beside Normal's search (whose ranking now and
-    // then finds a split the full search's misses), four refits, nudges.
+    // Highest: every split beside the near search (whose ranking now and
+    // then finds a split the full search's misses), four refits, nudges,
+    // and Normal's result where better.
     {4, true, 0.0f, 0.0f, false, true, &kNearBoxes, 0.0f, 8, true, 4, 64, 0, 4},
 };
 static_assert(std::size(kQualityPlans) == static_cast<std::size_t>(Quality::Highest) + 1);
