@@ -194,8 +194,8 @@ std::vector<Corpus> LoadCorpora(const std::vector<std::string>& args, double max
 // are timed once, which is plenty at their speed.
 constexpr double kRepeatBelow = 20.0;
 
-// The bars, from one row of results: margins over the peers in dB
-// and speed ratios.
+// The encoder's targets beside the peers, per corpus: margins in dB and
+// speed ratios.
 struct Bar {
     const char* what;
     const char* ours;
@@ -365,7 +365,7 @@ int main(int argc, char** argv)
                 const double value = bar.speed ? b.seconds / a.seconds : Psnr(a) - Psnr(b);
                 const bool miss = bar.minimum > 0 ? value < bar.minimum : value <= bar.minimum;
                 misses += miss;
-                std::printf(bar.speed ? " %s%.2f%s" : " %s%+.3f%s", "", value, miss ? "!" : "");
+                std::printf(bar.speed ? " %.2f%s" : " %+.3f%s", value, miss ? "!" : "");
                 std::printf(f == 0 ? " /" : " |");
             }
         }

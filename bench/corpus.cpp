@@ -103,7 +103,7 @@ std::vector<Picture> LoadPictures(const std::string& folder, double maxPixels)
 {
     struct Candidate {
         std::uint64_t order;
-        std::string path;
+        std::string path, relative;
     };
     std::vector<Candidate> files;
     std::error_code ec;
@@ -112,8 +112,8 @@ std::vector<Picture> LoadPictures(const std::string& folder, double maxPixels)
         std::string ext = it->path().extension().string();
         std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
         if (it->is_regular_file() && (ext == ".png" || ext == ".jpg" || ext == ".jpeg" || ext == ".tga" || ext == ".bmp")) {
-            const std::string relative = std::filesystem::relative(it->path(), folder).string();
-            files.push_back({PathHash(relative), it->path().string()});
+            std::string relative = it->path().lexically_relative(folder).string();
+            files.push_back({PathHash(relative), it->path().string(), std::move(relative)});
         }
     }
     std::sort(files.begin(), files.end(),
@@ -124,19 +124,20 @@ std::vector<Picture> LoadPictures(const std::string& folder, double maxPixels)
         if (pixels >= maxPixels)
             break;
         int width = 0, height = 0, channels = 0;
-        if (!stbi_info(file.path.c_str(), &width, &height, &channels) || Side(width) == 0 || Side(height) == 0)
-            continue;
         std::uint8_t* rgba = stbi_load(file.path.c_str(), &width, &height, &channels, 4);
         if (!rgba) {
             std::fprintf(stderr, "bench_dxt: cannot read %s (%s)\n", file.path.c_str(), stbi_failure_reason());
             continue;
         }
         Picture p;
-        p.name = std::filesystem::relative(file.path, folder).string();
+        p.name = file.relative;
         p.width = Side(width);
         p.height = Side(height);
-        Crop(p, rgba, static_cast<std::uint32_t>(width));
+        if (p.width != 0 && p.height != 0)
+            Crop(p, rgba, static_cast<std::uint32_t>(width));
         stbi_image_free(rgba);
+        if (p.rgba.empty())
+            continue;
         pixels += double(p.width) * p.height;
         pictures.push_back(std::move(p));
     }
