@@ -89,6 +89,7 @@ private:
     int n_ = 0;            // active texels
     int first_ = 0;        // the first of them
     bool single_ = false;  // every active texel has the same colour
+    bool filled_ = false;  // tx_ holds the texels (FillTexels)
     alignas(32) float proj_[16];
     alignas(16) float projSum_[16];
     float weight_[3]{};    // the channel weights
@@ -136,6 +137,7 @@ private:
         if (c.error < best_.error)
             best_ = c;
     }
+    void FillTexels();
     void FrontEnd();
     void BackEnd();
     void ClusterFits(bool four);
@@ -160,40 +162,17 @@ ColourEncoder<Build>::ColourEncoder(const ColourRequest& request)
     const unsigned active = request.active;
     n_ = CountBits(active);
     first_ = active ? __builtin_ctz(active) : 0;
-    // Texels that do not count take the colour of one that does, so that
-    // they cannot disturb the kernels, and are masked out of the error.
-    // Four texels at a time, each as one little-endian word R, G, B, A.
+    // Whether the texels that count differ in colour, four words at a time.
     const std::int32_t firstWord = static_cast<std::int32_t>(LoadU32(request.rgba + 4 * first_));
-    const I4 firstV = {firstWord, firstWord, firstWord, firstWord};
-    const I4 byteMask = {0xFF, 0xFF, 0xFF, 0xFF};
     I4 differ = {};
-    F4 sum[3] = {};
     for (int g = 0; g < 4; ++g) {
         I4 word;
         std::memcpy(&word, request.rgba + 16 * g, sizeof word);
-        const I4 bit = I4{1, 2, 4, 8} << (4 * g);
-        const I4 on = (bit & static_cast<std::int32_t>(active)) != 0;
-        const I4 used = on ? word : firstV;
-        differ |= used ^ firstV;
-        // (r, g) and (b, 0) as pairs of 16-bit values.
-        const I4 rg = (used & byteMask) | ((used & (byteMask << 8)) << 8);
-        const I4 bz = (used >> 16) & byteMask;
-        std::memcpy(set.rg + 8 * g, &rg, sizeof rg);
-        std::memcpy(set.bz + 8 * g, &bz, sizeof bz);
-        std::memcpy(set.mask + 4 * g, &on, sizeof on);
-        const F4 onF = on ? F4{1.0f, 1.0f, 1.0f, 1.0f} : F4{};
-        std::memcpy(tx_.on + 4 * g, &onF, sizeof onF);
-        for (int ch = 0; ch < 3; ++ch) {
-            const F4 x = on ? __builtin_convertvector((word >> (8 * ch)) & byteMask, F4) : F4{};
-            std::memcpy(tx_.x[ch] + 4 * g, &x, sizeof x);
-            sum[ch] += x;
-        }
+        const I4 on = ((I4{1, 2, 4, 8} << (4 * g)) & static_cast<std::int32_t>(active)) != 0;
+        differ |= on & (word ^ firstWord);
     }
     differ &= I4{} + 0xFFFFFF;
     single_ = ((differ[0] | differ[1]) | (differ[2] | differ[3])) == 0;
-    // Whole numbers below 2^24: the sums are exact in any order.
-    for (int ch = 0; ch < 3; ++ch)
-        tx_.xsum[ch] = (sum[ch][0] + sum[ch][1]) + (sum[ch][2] + sum[ch][3]);
     // 1/n from a table: the same value without a division's wait.
     static constexpr auto kInverse = [] {
         std::array<float, 17> inverse{};
@@ -220,6 +199,48 @@ ColourEncoder<Build>::ColourEncoder(const ColourRequest& request)
     }
 }
 
+// The block's texels for the stages run here, once, by the first stage
+// that reads them: blocks whose stages all run side by side never need
+// them.  Texels that do not count take the colour of one that does, so
+// that they cannot disturb the kernels, and are masked out of the error.
+// Four texels at a time, each as one little-endian word R, G, B, A.
+template <class Build>
+void ColourEncoder<Build>::FillTexels()
+{
+    if (filled_)
+        return;
+    filled_ = true;
+    ColourSet& set = tx_.kernel.set;
+    const unsigned active = request_.active;
+    const std::int32_t firstWord = static_cast<std::int32_t>(LoadU32(request_.rgba + 4 * first_));
+    const I4 firstV = {firstWord, firstWord, firstWord, firstWord};
+    const I4 byteMask = {0xFF, 0xFF, 0xFF, 0xFF};
+    F4 sum[3] = {};
+    for (int g = 0; g < 4; ++g) {
+        I4 word;
+        std::memcpy(&word, request_.rgba + 16 * g, sizeof word);
+        const I4 bit = I4{1, 2, 4, 8} << (4 * g);
+        const I4 on = (bit & static_cast<std::int32_t>(active)) != 0;
+        const I4 used = on ? word : firstV;
+        // (r, g) and (b, 0) as pairs of 16-bit values.
+        const I4 rg = (used & byteMask) | ((used & (byteMask << 8)) << 8);
+        const I4 bz = (used >> 16) & byteMask;
+        std::memcpy(set.rg + 8 * g, &rg, sizeof rg);
+        std::memcpy(set.bz + 8 * g, &bz, sizeof bz);
+        std::memcpy(set.mask + 4 * g, &on, sizeof on);
+        const F4 onF = on ? F4{1.0f, 1.0f, 1.0f, 1.0f} : F4{};
+        std::memcpy(tx_.on + 4 * g, &onF, sizeof onF);
+        for (int ch = 0; ch < 3; ++ch) {
+            const F4 x = on ? __builtin_convertvector((word >> (8 * ch)) & byteMask, F4) : F4{};
+            std::memcpy(tx_.x[ch] + 4 * g, &x, sizeof x);
+            sum[ch] += x;
+        }
+    }
+    // Whole numbers below 2^24: the sums are exact in any order.
+    for (int ch = 0; ch < 3; ++ch)
+        tx_.xsum[ch] = (sum[ch][0] + sum[ch][1]) + (sum[ch][2] + sum[ch][3]);
+}
+
 template <class Build>
 void ColourEncoder<Build>::Encode(std::uint8_t block[8])
 {
@@ -233,7 +254,8 @@ void ColourEncoder<Build>::Encode(std::uint8_t block[8])
     } else {
         if (!frontDone_)
             FrontEnd();
-        BackEnd();
+        if (goOn_ || plan_.keepsNormal || plan_.nudgePasses != 0)
+            BackEnd();
     }
     Finish(block);
 }
@@ -241,6 +263,7 @@ void ColourEncoder<Build>::Encode(std::uint8_t block[8])
 template <class Build>
 void ColourEncoder<Build>::FrontEnd()
 {
+    FillTexels();
     const AxisResult<float> axis =
         AxisCandidates<float, false>(tx_, plan_, tables_, ThreeOnly(), QuietBound(), proj_, projSum_);
     best_ = axis.best;
@@ -254,6 +277,7 @@ void ColourEncoder<Build>::FrontEnd()
 template <class Build>
 void ColourEncoder<Build>::BackEnd()
 {
+    FillTexels();
     const bool threeOnly = ThreeOnly();
     if (goOn_ && !fourDone_) {
         SortAlongAxis();
@@ -301,6 +325,7 @@ void ColourEncoder<Build>::ClusterFits(bool four)
 template <class Build>
 void ColourEncoder<Build>::SingleColour(const std::uint8_t rgb[3], bool threeOnly)
 {
+    FillTexels();
     const SingleFit* third[3] = {&tables_.third[0][rgb[0]], &tables_.third[1][rgb[1]], &tables_.third[0][rgb[2]]};
     if (!threeOnly)
         Offer(Evaluate(Pack565(third[0]->e0, third[1]->e0, third[2]->e0),
@@ -315,6 +340,7 @@ void ColourEncoder<Build>::SingleColour(const std::uint8_t rgb[3], bool threeOnl
 template <class Build>
 void ColourEncoder<Build>::SortAlongAxis()
 {
+    FillTexels();
     // Each texel's place is the number of texels before it in a stable
     // order: texel j comes before texel i when t_j < t_i, or t_j == t_i and
     // j < i.  Counting without branches, one broadcast of texel j against

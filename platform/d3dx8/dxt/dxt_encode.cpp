@@ -101,13 +101,18 @@ double EncodeBlockWithError(D3DFORMAT format, const std::uint8_t rgba[64], std::
 namespace {
 
 // Whether the 4x4 texels at `a` and `b` (rows `pitch` bytes apart) are the
-// same.
+// same: one test of the four rows' differences.
 bool SameTexels(const std::uint8_t* a, const std::uint8_t* b, std::size_t pitch)
 {
-    for (int y = 0; y < 4; ++y)
-        if (std::memcmp(a + y * pitch, b + y * pitch, 16) != 0)
-            return false;
-    return true;
+    typedef std::uint64_t Row __attribute__((vector_size(16)));
+    Row differ{};
+    for (int y = 0; y < 4; ++y) {
+        Row ra, rb;
+        std::memcpy(&ra, a + y * pitch, sizeof ra);
+        std::memcpy(&rb, b + y * pitch, sizeof rb);
+        differ |= ra ^ rb;
+    }
+    return (differ[0] | differ[1]) == 0;
 }
 
 } // namespace
@@ -118,9 +123,10 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
     const unsigned bytes = BlockBytes(format);
     if (bytes == 0)
         return;
-    // Whole blocks go in runs along the row, so that they share work; the
-    // caller's validMask is not theirs (every texel exists).  A block equal
-    // to its left or upper neighbour takes that block's bytes, as the
+    // Whole blocks go in runs of kColourBatch, along the rows and from one
+    // row to the next, so that they share work even in narrow pictures;
+    // the caller's validMask is not theirs (every texel exists).  A block
+    // equal to its left or upper neighbour takes that block's bytes, as the
     // encoder gives equal texels equal bytes: flat areas, borders and
     // transparent surrounds cost a comparison.
     EncodeOptions whole = options;
@@ -136,19 +142,24 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
         const std::uint8_t* from;
     };
     Copy copies[2 * kColourBatch];
+    int n = 0, pending = 0;
+    auto flush = [&] {
+        if (n != 0)
+            EncodeBlocks(format, n, run, out, whole);
+        // Blocks of 8 or 16 bytes: copies of a known size, without a call.
+        for (int c = 0; c < pending; ++c) {
+            if (bytes == 8)
+                std::memcpy(copies[c].to, copies[c].from, 8);
+            else
+                std::memcpy(copies[c].to, copies[c].from, 16);
+        }
+        n = pending = 0;
+    };
     for (std::uint32_t by = 0; by < (height + 3) / 4; ++by) {
         std::uint8_t* row = blocks + static_cast<std::size_t>(by) * blockPitch;
         const std::uint32_t h = std::min<std::uint32_t>(4, height - 4 * by);
         const std::uint8_t* source = rgba + static_cast<std::size_t>(4 * by) * pitch;
         const std::uint32_t columns = (width + 3) / 4, wholeColumns = h == 4 ? width / 4 : 0;
-        int n = 0, pending = 0;
-        auto flush = [&] {
-            if (n != 0)
-                EncodeBlocks(format, n, run, out, whole);
-            for (int c = 0; c < pending; ++c)
-                std::memcpy(copies[c].to, copies[c].from, bytes);
-            n = pending = 0;
-        };
         for (std::uint32_t bx = 0; bx < wholeColumns; ++bx) {
             const std::uint8_t* at = source + 16 * std::size_t{bx};
             std::uint8_t* to = row + static_cast<std::size_t>(bx) * bytes;
@@ -167,20 +178,21 @@ void EncodeImage(D3DFORMAT format, const std::uint8_t* rgba, std::uint32_t width
             if (n == kColourBatch || pending == 2 * kColourBatch)
                 flush();
         }
-        flush();
-        // Blocks on the right and bottom edges, from the texels they have.
+        // Blocks on the right and bottom edges, from the texels they have;
+        // no copy reads them.
         for (std::uint32_t bx = wholeColumns; bx < columns; ++bx) {
             const std::uint32_t w = std::min<std::uint32_t>(4, width - 4 * bx);
             EncodeOptions local = options;
             local.validMask = 0;
-            std::memset(texels[0], 0, sizeof texels[0]);
+            std::uint8_t edge[64] = {};
             for (std::uint32_t y = 0; y < h; ++y) {
-                std::memcpy(texels[0] + 16 * y, source + y * pitch + 16 * std::size_t{bx}, 4 * w);
+                std::memcpy(edge + 16 * y, source + y * pitch + 16 * std::size_t{bx}, 4 * w);
                 local.validMask = static_cast<std::uint16_t>(local.validMask | (((1u << w) - 1) << (4 * y)));
             }
-            EncodeBlock(format, texels[0], row + static_cast<std::size_t>(bx) * bytes, local);
+            EncodeBlock(format, edge, row + static_cast<std::size_t>(bx) * bytes, local);
         }
     }
+    flush();
 }
 
 } // namespace dxt
