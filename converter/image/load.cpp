@@ -4,6 +4,7 @@
 // box-filtered chain.
 #include "texload.h"
 
+#include "bytes.h"
 #include "comptr.h"
 #include "d3dx8.h"
 #include "dprintf.h"
@@ -18,11 +19,8 @@
 
 namespace {
 
-WORD Le16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
-DWORD Le32(const BYTE* p)
-{
-    return DWORD{p[0]} | (DWORD{p[1]} << 8) | (DWORD{p[2]} << 16) | (DWORD{p[3]} << 24);
-}
+using d3dx::LoadU16;
+using d3dx::LoadU32;
 
 IDirect3DTexture8* LoadWithLibrary(const char* path, IDirect3DDevice8* device, D3DFORMAT format,
                                    PALETTEENTRY** paletteOut, bool alwaysPalette)
@@ -114,7 +112,8 @@ BmpRoad ChooseBmpRoad(std::FILE* file, BmpFileHeader& fileHeader, BmpInfoHeader&
     // at other places; read as a 40-byte header it would refuse good files.
     if (got >= sizeof(BmpFileHeader) + 12 && info.biSize == 12) {
         const BYTE* core = bytes + sizeof(BmpFileHeader);
-        info = BmpInfoHeader{12, Le16(core + 4), Le16(core + 6), Le16(core + 8), Le16(core + 10), 0, 0, 0, 0, 0, 0};
+        info = BmpInfoHeader{12, LoadU16(core + 4), LoadU16(core + 6), LoadU16(core + 8), LoadU16(core + 10),
+                             0,  0,                0,                0,                0,                 0};
     } else if (got < sizeof bytes) {
         return BmpRoad::General;  // too short to judge; the library says why it is unreadable
     }
@@ -134,28 +133,28 @@ BmpRoad ChooseBmpRoad(std::FILE* file, BmpFileHeader& fileHeader, BmpInfoHeader&
 
 BmpFileHeader BmpFileHeader::FromBytes(const BYTE* p)
 {
-    return {Le16(p), Le32(p + 2), Le16(p + 6), Le16(p + 8), Le32(p + 10)};
+    return {LoadU16(p), LoadU32(p + 2), LoadU16(p + 6), LoadU16(p + 8), LoadU32(p + 10)};
 }
 
 BmpInfoHeader BmpInfoHeader::FromBytes(const BYTE* p)
 {
-    return {Le32(p),
-            static_cast<LONG>(Le32(p + 4)),
-            static_cast<LONG>(Le32(p + 8)),
-            Le16(p + 12),
-            Le16(p + 14),
-            Le32(p + 16),
-            Le32(p + 20),
-            static_cast<LONG>(Le32(p + 24)),
-            static_cast<LONG>(Le32(p + 28)),
-            Le32(p + 32),
-            Le32(p + 36)};
+    return {LoadU32(p),
+            static_cast<LONG>(LoadU32(p + 4)),
+            static_cast<LONG>(LoadU32(p + 8)),
+            LoadU16(p + 12),
+            LoadU16(p + 14),
+            LoadU32(p + 16),
+            LoadU32(p + 20),
+            static_cast<LONG>(LoadU32(p + 24)),
+            static_cast<LONG>(LoadU32(p + 28)),
+            LoadU32(p + 32),
+            LoadU32(p + 36)};
 }
 
 TgaHeader TgaHeader::FromBytes(const BYTE* p)
 {
-    return {p[0], p[1], p[2], Le16(p + 3), Le16(p + 5), p[7], Le16(p + 8), Le16(p + 10), Le16(p + 12), Le16(p + 14),
-            p[16], p[17]};
+    return {p[0],           p[1],           p[2],   LoadU16(p + 3),  LoadU16(p + 5),  p[7],
+            LoadU16(p + 8), LoadU16(p + 10), LoadU16(p + 12), LoadU16(p + 14), p[16], p[17]};
 }
 
 namespace {

@@ -34,9 +34,7 @@ BYTE Channel(std::uint32_t px, std::uint32_t mask, BYTE missing)
     if (mask == 0)
         return missing;
     const unsigned shift = static_cast<unsigned>(std::countr_zero(mask));
-    const std::uint64_t max = mask >> shift;
-    const std::uint64_t v = (px & mask) >> shift;
-    return static_cast<BYTE>((v * 255 + max / 2) / max);
+    return ScaleTo8((px & mask) >> shift, mask >> shift);
 }
 
 // Run-length data into one index per pixel; rows count from the bottom.
@@ -98,8 +96,8 @@ HRESULT DecodeBmp(Bytes data, Picture& out)
     if (size < kFileHeaderBytes + 4)
         return Bad("BMP file is cut short: %zu bytes, no header", size);
     const BYTE* d = data.data();
-    const std::uint32_t offBits = Le32(d + 10);
-    const std::uint32_t headerSize = Le32(d + 14);
+    const std::uint32_t offBits = LoadU32(d + 10);
+    const std::uint32_t headerSize = LoadU32(d + 14);
     if (headerSize != 12 && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 64 &&
         headerSize != 108 && headerSize != 124)
         return Bad("BMP information header of %u bytes is not a known kind", headerSize);
@@ -111,17 +109,17 @@ HRESULT DecodeBmp(Bytes data, Picture& out)
     unsigned planes, bits;
     std::uint32_t compression = kRgb, colorsUsed = 0;
     if (headerSize == 12) {
-        width = Le16(h + 4);
-        height = Le16(h + 6);
-        planes = Le16(h + 8);
-        bits = Le16(h + 10);
+        width = LoadU16(h + 4);
+        height = LoadU16(h + 6);
+        planes = LoadU16(h + 8);
+        bits = LoadU16(h + 10);
     } else {
-        width = static_cast<std::int32_t>(Le32(h + 4));
-        height = static_cast<std::int32_t>(Le32(h + 8));
-        planes = Le16(h + 12);
-        bits = Le16(h + 14);
-        compression = Le32(h + 16);
-        colorsUsed = Le32(h + 32);
+        width = static_cast<std::int32_t>(LoadU32(h + 4));
+        height = static_cast<std::int32_t>(LoadU32(h + 8));
+        planes = LoadU16(h + 12);
+        bits = LoadU16(h + 14);
+        compression = LoadU32(h + 16);
+        colorsUsed = LoadU32(h + 32);
     }
     const bool topDown = height < 0;
     if (topDown)
@@ -153,9 +151,9 @@ HRESULT DecodeBmp(Bytes data, Picture& out)
             mp = d + paletteStart;
             paletteStart += 4 * count;
         }
-        m = {Le32(mp), Le32(mp + 4), Le32(mp + 8), 0};
+        m = {LoadU32(mp), LoadU32(mp + 4), LoadU32(mp + 8), 0};
         if (count == 4 || headerSize >= 56)
-            m.a = Le32(mp + 12);
+            m.a = LoadU32(mp + 12);
         if (!ValidMask(m.r, bits) || !ValidMask(m.g, bits) || !ValidMask(m.b, bits) || !ValidMask(m.a, bits) ||
             (m.r & m.g) || (m.r & m.b) || (m.g & m.b) || ((m.r | m.g | m.b) & m.a) || (m.r | m.g | m.b) == 0)
             return Bad("BMP colour masks %08X %08X %08X %08X are not usable", m.r, m.g, m.b, m.a);
@@ -229,14 +227,14 @@ HRESULT DecodeBmp(Bytes data, Picture& out)
                     o[2 * x + 1] &= 0x7F;
         } else if (bits == 24) {
             for (UINT x = 0; x < w; ++x)
-                PutLe32(o + 4 * x, 0xFF000000u | s[3 * x] | (s[3 * x + 1] << 8) | (s[3 * x + 2] << 16));
+                StoreU32(o + 4 * x, 0xFF000000u | LoadU24(s + 3 * x));
         } else {
             for (UINT x = 0; x < w; ++x) {
-                const std::uint32_t px = bits == 16 ? Le16(s + 2 * x) : Le32(s + 4 * x);
+                const std::uint32_t px = bits == 16 ? LoadU16(s + 2 * x) : LoadU32(s + 4 * x);
                 const BYTE a = compression == kRgb ? static_cast<BYTE>(px >> 24) : Channel(px, m.a, 255);
                 anyAlpha |= a != 0;
-                PutLe32(o + 4 * x, (std::uint32_t{a} << 24) | (Channel(px, m.r, 0) << 16) |
-                                       (Channel(px, m.g, 0) << 8) | Channel(px, m.b, 0));
+                StoreU32(o + 4 * x, (std::uint32_t{a} << 24) | (Channel(px, m.r, 0) << 16) |
+                                        (Channel(px, m.g, 0) << 8) | Channel(px, m.b, 0));
             }
         }
     }

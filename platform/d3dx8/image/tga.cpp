@@ -11,14 +11,13 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 18;
 
-BYTE Expand5(unsigned v) { return static_cast<BYTE>((v << 3) | (v >> 2)); }
-
 PALETTEENTRY MapEntry(const BYTE* e, unsigned bits, bool alphaBit)
 {
     if (bits == 15 || bits == 16) {
-        const unsigned v = Le16(e);
+        const unsigned v = LoadU16(e);
         const BYTE a = bits == 16 && alphaBit ? ((v & 0x8000) ? 255 : 0) : 255;
-        return {Expand5((v >> 10) & 31), Expand5((v >> 5) & 31), Expand5(v & 31), a};
+        auto expand = [](unsigned c) { return static_cast<BYTE>(Expand5(static_cast<int>(c & 31))); };
+        return {expand(v >> 10), expand(v >> 5), expand(v), a};
     }
     return {e[2], e[1], e[0], bits == 32 ? e[3] : BYTE{255}};
 }
@@ -32,8 +31,8 @@ HRESULT DecodeTga(Bytes data, Picture& out)
         return Bad("not a readable image file (%zu bytes, too short for a TGA header)", data.size());
     const BYTE* d = data.data();
     const unsigned idLength = d[0], mapType = d[1], type = d[2];
-    const unsigned mapFirst = Le16(d + 3), mapLength = Le16(d + 5), mapBits = d[7];
-    const unsigned width = Le16(d + 12), height = Le16(d + 14), depth = d[16], descriptor = d[17];
+    const unsigned mapFirst = LoadU16(d + 3), mapLength = LoadU16(d + 5), mapBits = d[7];
+    const unsigned width = LoadU16(d + 12), height = LoadU16(d + 14), depth = d[16], descriptor = d[17];
     const unsigned alphaBits = descriptor & 15;
     const unsigned base = type & 7;
     const bool rle = type & 8;
@@ -128,7 +127,7 @@ HRESULT DecodeTga(Bytes data, Picture& out)
             const BYTE* px = s + std::size_t{rightToLeft ? width - 1 - x : x} * pixelBytes;
             BYTE* q = o + std::size_t{x} * outBytes;
             if (depth == 24)
-                PutLe32(q, 0xFF000000u | px[0] | (px[1] << 8) | (px[2] << 16));
+                StoreU32(q, 0xFF000000u | LoadU24(px));
             else
                 std::memcpy(q, px, outBytes);
             if (format == D3DFMT_X1R5G5B5)
