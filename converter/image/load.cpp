@@ -4,7 +4,6 @@
 // box-filtered chain.
 #include "texload.h"
 
-#include "bytes.h"
 #include "comptr.h"
 #include "d3dx8.h"
 #include "dprintf.h"
@@ -18,9 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-using d3dx::LoadU16;
-using d3dx::LoadU32;
 
 IDirect3DTexture8* LoadWithLibrary(const char* path, IDirect3DDevice8* device, D3DFORMAT format,
                                    PALETTEENTRY** paletteOut, bool alwaysPalette)
@@ -110,13 +106,10 @@ BmpRoad ChooseBmpRoad(std::FILE* file, BmpFileHeader& fileHeader, BmpInfoHeader&
     info = BmpInfoHeader::FromBytes(bytes + sizeof(BmpFileHeader));
     // An OS/2 core header keeps width, height and bit count in 16-bit fields
     // at other places; read as a 40-byte header it would refuse good files.
-    if (got >= sizeof(BmpFileHeader) + 12 && info.biSize == 12) {
-        const BYTE* core = bytes + sizeof(BmpFileHeader);
-        info = BmpInfoHeader{12, LoadU16(core + 4), LoadU16(core + 6), LoadU16(core + 8), LoadU16(core + 10),
-                             0,  0,                0,                0,                0,                 0};
-    } else if (got < sizeof bytes) {
+    if (got >= sizeof(BmpFileHeader) + sizeof(BmpCoreHeader) && info.biSize == BMP_CORE_HEADER_SIZE)
+        info = BmpInfoHeader::FromCore(BmpCoreHeader::FromBytes(bytes + sizeof(BmpFileHeader)));
+    else if (got < sizeof bytes)
         return BmpRoad::General;  // too short to judge; the library says why it is unreadable
-    }
     switch (info.biBitCount) {
     case 24:
         if (info.biWidth > 64 && info.biHeight > 64 && Tex_MipmapBmpTopHeight(info.biHeight) != 0)
@@ -128,36 +121,6 @@ BmpRoad ChooseBmpRoad(std::FILE* file, BmpFileHeader& fileHeader, BmpInfoHeader&
         return BmpRoad::Refused;
     }
 }
-
-} // namespace
-
-BmpFileHeader BmpFileHeader::FromBytes(const BYTE* p)
-{
-    return {LoadU16(p), LoadU32(p + 2), LoadU16(p + 6), LoadU16(p + 8), LoadU32(p + 10)};
-}
-
-BmpInfoHeader BmpInfoHeader::FromBytes(const BYTE* p)
-{
-    return {LoadU32(p),
-            static_cast<LONG>(LoadU32(p + 4)),
-            static_cast<LONG>(LoadU32(p + 8)),
-            LoadU16(p + 12),
-            LoadU16(p + 14),
-            LoadU32(p + 16),
-            LoadU32(p + 20),
-            static_cast<LONG>(LoadU32(p + 24)),
-            static_cast<LONG>(LoadU32(p + 28)),
-            LoadU32(p + 32),
-            LoadU32(p + 36)};
-}
-
-TgaHeader TgaHeader::FromBytes(const BYTE* p)
-{
-    return {p[0],           p[1],           p[2],   LoadU16(p + 3),  LoadU16(p + 5),  p[7],
-            LoadU16(p + 8), LoadU16(p + 10), LoadU16(p + 12), LoadU16(p + 14), p[16], p[17]};
-}
-
-namespace {
 
 IDirect3DTexture8* LoadFile(const char* path, IDirect3DDevice8* device, PALETTEENTRY** palette)
 {
