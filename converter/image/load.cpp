@@ -18,12 +18,6 @@
 
 namespace {
 
-WORD Le16(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
-DWORD Le32(const BYTE* p)
-{
-    return DWORD{p[0]} | (DWORD{p[1]} << 8) | (DWORD{p[2]} << 16) | (DWORD{p[3]} << 24);
-}
-
 IDirect3DTexture8* LoadWithLibrary(const char* path, IDirect3DDevice8* device, D3DFORMAT format,
                                    PALETTEENTRY** paletteOut, bool alwaysPalette)
 {
@@ -112,12 +106,10 @@ BmpRoad ChooseBmpRoad(std::FILE* file, BmpFileHeader& fileHeader, BmpInfoHeader&
     info = BmpInfoHeader::FromBytes(bytes + sizeof(BmpFileHeader));
     // An OS/2 core header keeps width, height and bit count in 16-bit fields
     // at other places; read as a 40-byte header it would refuse good files.
-    if (got >= sizeof(BmpFileHeader) + 12 && info.biSize == 12) {
-        const BYTE* core = bytes + sizeof(BmpFileHeader);
-        info = BmpInfoHeader{12, Le16(core + 4), Le16(core + 6), Le16(core + 8), Le16(core + 10), 0, 0, 0, 0, 0, 0};
-    } else if (got < sizeof bytes) {
+    if (got >= sizeof(BmpFileHeader) + sizeof(BmpCoreHeader) && info.biSize == BMP_CORE_HEADER_SIZE)
+        info = BmpInfoHeader::FromCore(BmpCoreHeader::FromBytes(bytes + sizeof(BmpFileHeader)));
+    else if (got < sizeof bytes)
         return BmpRoad::General;  // too short to judge; the library says why it is unreadable
-    }
     switch (info.biBitCount) {
     case 24:
         if (info.biWidth > 64 && info.biHeight > 64 && Tex_MipmapBmpTopHeight(info.biHeight) != 0)
@@ -129,36 +121,6 @@ BmpRoad ChooseBmpRoad(std::FILE* file, BmpFileHeader& fileHeader, BmpInfoHeader&
         return BmpRoad::Refused;
     }
 }
-
-} // namespace
-
-BmpFileHeader BmpFileHeader::FromBytes(const BYTE* p)
-{
-    return {Le16(p), Le32(p + 2), Le16(p + 6), Le16(p + 8), Le32(p + 10)};
-}
-
-BmpInfoHeader BmpInfoHeader::FromBytes(const BYTE* p)
-{
-    return {Le32(p),
-            static_cast<LONG>(Le32(p + 4)),
-            static_cast<LONG>(Le32(p + 8)),
-            Le16(p + 12),
-            Le16(p + 14),
-            Le32(p + 16),
-            Le32(p + 20),
-            static_cast<LONG>(Le32(p + 24)),
-            static_cast<LONG>(Le32(p + 28)),
-            Le32(p + 32),
-            Le32(p + 36)};
-}
-
-TgaHeader TgaHeader::FromBytes(const BYTE* p)
-{
-    return {p[0], p[1], p[2], Le16(p + 3), Le16(p + 5), p[7], Le16(p + 8), Le16(p + 10), Le16(p + 12), Le16(p + 14),
-            p[16], p[17]};
-}
-
-namespace {
 
 IDirect3DTexture8* LoadFile(const char* path, IDirect3DDevice8* device, PALETTEENTRY** palette)
 {

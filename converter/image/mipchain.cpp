@@ -3,6 +3,7 @@
 // Every level is copied from the picture; none is filtered.
 #include "texload.h"
 
+#include "bytes.h"
 #include "comptr.h"
 #include "d3dx8.h"
 #include "dprintf.h"
@@ -130,11 +131,8 @@ IDirect3DTexture8* ReadChain(std::FILE* file, const ChainPicture& pic, D3DFORMAT
             const BYTE* src = staging.data() + (needRows - 1 - pictureRow) * pic.rowBytes;
             auto* dst = reinterpret_cast<BYTE*>(locked.pBits) + std::size_t{y} * static_cast<std::size_t>(locked.Pitch);
             if (pic.threeBytes) {
-                for (UINT x = 0; x < desc.Width; ++x) {
-                    const DWORD px = 0xFF000000u | (DWORD{src[3 * x + 2]} << 16) | (DWORD{src[3 * x + 1]} << 8) |
-                                     src[3 * x];
-                    std::memcpy(dst + 4 * x, &px, 4);
-                }
+                for (UINT x = 0; x < desc.Width; ++x)
+                    d3dx::StoreU32(dst + 4 * x, 0xFF000000u | d3dx::LoadU24(src + 3 * x));
             } else {
                 std::memcpy(dst, src, std::size_t{desc.Width} * srcBytes);
             }

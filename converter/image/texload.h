@@ -4,69 +4,11 @@
 // failure.  Not re-entrant from several threads for the same FILE.
 #pragma once
 
+#include "bmp_format.h"
 #include "d3d8.h"
+#include "tga_format.h"
 
-#include <cstddef>
 #include <cstdio>
-
-// The 14-byte BMP file header as stored (little-endian on disk; build it with
-// FromBytes, never by casting file bytes).
-#pragma pack(push, 1)
-struct BmpFileHeader {
-    WORD bfType;
-    DWORD bfSize;
-    WORD bfReserved1;
-    WORD bfReserved2;
-    DWORD bfOffBits;
-
-    static BmpFileHeader FromBytes(const BYTE* p);
-};
-#pragma pack(pop)
-static_assert(sizeof(BmpFileHeader) == 14);
-static_assert(offsetof(BmpFileHeader, bfOffBits) == 10);
-
-// The 40-byte BMP information header.
-struct BmpInfoHeader {
-    DWORD biSize;
-    LONG biWidth;
-    LONG biHeight;
-    WORD biPlanes;
-    WORD biBitCount;
-    DWORD biCompression;
-    DWORD biSizeImage;
-    LONG biXPelsPerMeter;
-    LONG biYPelsPerMeter;
-    DWORD biClrUsed;
-    DWORD biClrImportant;
-
-    static BmpInfoHeader FromBytes(const BYTE* p);
-};
-static_assert(sizeof(BmpInfoHeader) == 40);
-static_assert(offsetof(BmpInfoHeader, biWidth) == 4 && offsetof(BmpInfoHeader, biHeight) == 8 &&
-              offsetof(BmpInfoHeader, biBitCount) == 14);
-
-// The 18-byte TGA header.
-#pragma pack(push, 1)
-struct TgaHeader {
-    BYTE idLength;
-    BYTE colorMapType;
-    BYTE imageType;
-    WORD colorMapFirst;
-    WORD colorMapLength;
-    BYTE colorMapEntrySize;
-    WORD xOrigin;
-    WORD yOrigin;
-    WORD width;
-    WORD height;
-    BYTE pixelDepth;
-    BYTE descriptor;
-
-    static TgaHeader FromBytes(const BYTE* p);
-};
-#pragma pack(pop)
-static_assert(sizeof(TgaHeader) == 18);
-static_assert(offsetof(TgaHeader, width) == 12 && offsetof(TgaHeader, height) == 14 &&
-              offsetof(TgaHeader, pixelDepth) == 16);
 
 // Loads `path` into a managed texture with its mip chain.  *palette is set to
 // null first; for a P8 result it receives a block of 256 entries allocated

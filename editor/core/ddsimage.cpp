@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QStringList>
 
+#include "bytes.h"
 #include "comptr.h"
 #include "d3dx8.h"
+#include "dds_format.h"
 #include "dprintf.h"
 #include "loadtexture.h"
 
@@ -111,7 +113,8 @@ DdsPicture decodeDds(const QByteArray& file)
 {
     DdsPicture pic;
     // The platform reader takes any image file; the preview is for DDS only.
-    if (!file.startsWith("DDS ")) {
+    if (file.size() < qsizetype(sizeof(DWORD)) ||
+        d3dx::LoadU32(reinterpret_cast<const BYTE*>(file.constData())) != DDS_MAGIC) {
         pic.error = QStringLiteral("not a DDS file");
         return pic;
     }

@@ -2,6 +2,7 @@
 // the library's interface: names and layouts may change with the encoder.
 #pragma once
 
+#include "bytes.h"
 #include "dxt.h"
 
 #include <array>
@@ -11,29 +12,18 @@
 
 namespace dxt::detail {
 
-constexpr int Expand5(int v) { return (v << 3) | (v >> 2); }
-constexpr int Expand6(int v) { return (v << 2) | (v >> 4); }
+using d3dx::Expand5;
+using d3dx::Expand6;
 
 inline std::uint16_t Pack565(int r5, int g6, int b5)
 {
     return static_cast<std::uint16_t>((r5 << 11) | (g6 << 5) | b5);
 }
 
-inline std::uint16_t LoadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t LoadU32(const std::uint8_t* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void StoreU16(std::uint8_t* p, std::uint16_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void StoreU32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+using d3dx::LoadU16;
+using d3dx::LoadU32;
+using d3dx::StoreU16;
+using d3dx::StoreU32;
 
 // The four colours a colour block decodes to, RGBA.  `fourColour` selects
 // the 4-colour rule (thirds); otherwise entry 2 is the midpoint and entry 3

@@ -1,19 +1,17 @@
 // BMP reader: 1, 4 and 8-bit palettised (RLE4, RLE8), 16-bit (555 and
 // bit-field masks), 24 and 32-bit, bottom-up and top-down, with the OS/2
 // core header, the 40-byte header and the V2..V5 extensions.
+#include "bmp_format.h"
 #include "imagefile.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <initializer_list>
 
 namespace d3dx::image {
 
 namespace {
-
-constexpr std::size_t kFileHeaderBytes = 14;
-
-enum : std::uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kAlphaBitFields = 6 };
 
 struct Masks {
     std::uint32_t r, g, b, a;
@@ -34,9 +32,7 @@ BYTE Channel(std::uint32_t px, std::uint32_t mask, BYTE missing)
     if (mask == 0)
         return missing;
     const unsigned shift = static_cast<unsigned>(std::countr_zero(mask));
-    const std::uint64_t max = mask >> shift;
-    const std::uint64_t v = (px & mask) >> shift;
-    return static_cast<BYTE>((v * 255 + max / 2) / max);
+    return ScaleTo8((px & mask) >> shift, mask >> shift);
 }
 
 // Run-length data into one index per pixel; rows count from the bottom.
@@ -87,163 +83,210 @@ HRESULT DecodeRle(Bytes src, bool four, UINT width, UINT height, std::vector<BYT
     return Bad("BMP run-length data is cut short before its end mark");
 }
 
-} // namespace
-
-bool LooksLikeBmp(Bytes data) { return data.size() >= 2 && data[0] == 'B' && data[1] == 'M'; }
-
-HRESULT DecodeBmp(Bytes data, Picture& out)
-{
-    out.fileFormat = D3DXIFF_BMP;
-    const std::size_t size = data.size();
-    if (size < kFileHeaderBytes + 4)
-        return Bad("BMP file is cut short: %zu bytes, no header", size);
-    const BYTE* d = data.data();
-    const std::uint32_t offBits = Le32(d + 10);
-    const std::uint32_t headerSize = Le32(d + 14);
-    if (headerSize != 12 && headerSize != 40 && headerSize != 52 && headerSize != 56 && headerSize != 64 &&
-        headerSize != 108 && headerSize != 124)
-        return Bad("BMP information header of %u bytes is not a known kind", headerSize);
-    if (kFileHeaderBytes + headerSize > size)
-        return Bad("BMP file is cut short inside its %u-byte information header", headerSize);
-
-    const BYTE* h = d + kFileHeaderBytes;
+// What the headers say, checked against each other and the file's size.
+struct BmpLayout {
+    BmpFileHeader file;
+    BmpInfoHeader info;  // a core header's fields widened into it
     std::int64_t width, height;
-    unsigned planes, bits;
-    std::uint32_t compression = kRgb, colorsUsed = 0;
-    if (headerSize == 12) {
-        width = Le16(h + 4);
-        height = Le16(h + 6);
-        planes = Le16(h + 8);
-        bits = Le16(h + 10);
-    } else {
-        width = static_cast<std::int32_t>(Le32(h + 4));
-        height = static_cast<std::int32_t>(Le32(h + 8));
-        planes = Le16(h + 12);
-        bits = Le16(h + 14);
-        compression = Le32(h + 16);
-        colorsUsed = Le32(h + 32);
-    }
-    const bool topDown = height < 0;
-    if (topDown)
-        height = -height;
-    if (!CheckSides("BMP", width, height))
+    bool topDown;
+    bool rle, fields;
+    Masks masks;
+    std::size_t paletteStart;  // past the information header and any masks
+};
+
+bool KnownHeaderSize(DWORD size)
+{
+    for (DWORD known : {BMP_CORE_HEADER_SIZE, BMP_INFO_HEADER_SIZE, BMP_V2_HEADER_SIZE, BMP_V3_HEADER_SIZE,
+                        BMP_OS2_V2_HEADER_SIZE, BMP_V4_HEADER_SIZE, BMP_V5_HEADER_SIZE})
+        if (size == known)
+            return true;
+    return false;
+}
+
+HRESULT ReadHeaders(Bytes data, BmpLayout& l)
+{
+    const std::size_t size = data.size();
+    if (size < sizeof(BmpFileHeader) + sizeof(DWORD))
+        return Bad("BMP file is cut short: %zu bytes, no header", size);
+    const BYTE* h = data.data() + sizeof(BmpFileHeader);
+    l.file = BmpFileHeader::FromBytes(data.data());
+    const DWORD headerSize = LoadU32(h);
+    if (!KnownHeaderSize(headerSize))
+        return Bad("BMP information header of %u bytes is not a known kind", headerSize);
+    if (sizeof(BmpFileHeader) + headerSize > size)
+        return Bad("BMP file is cut short inside its %u-byte information header", headerSize);
+    l.info = headerSize == BMP_CORE_HEADER_SIZE ? BmpInfoHeader::FromCore(BmpCoreHeader::FromBytes(h))
+                                                : BmpInfoHeader::FromBytes(h);
+    l.width = l.info.biWidth;
+    l.height = l.info.biHeight;
+    l.topDown = l.height < 0;
+    if (l.topDown)
+        l.height = -l.height;
+    l.paletteStart = sizeof(BmpFileHeader) + headerSize;
+    if (!CheckSides("BMP", l.width, l.height))
         return D3DXERR_INVALIDDATA;
+    const unsigned planes = l.info.biPlanes, bits = l.info.biBitCount;
+    const DWORD compression = l.info.biCompression;
     if (planes != 1)
         return Bad("BMP header gives %u planes", planes);
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         return Bad("BMP of %u bits per pixel is not readable", bits);
-    const bool rle = compression == kRle8 || compression == kRle4;
-    const bool fields = compression == kBitFields || compression == kAlphaBitFields;
-    if (!(compression == kRgb || (compression == kRle8 && bits == 8) || (compression == kRle4 && bits == 4) ||
-          (fields && (bits == 16 || bits == 32))) ||
-        (headerSize == 64 && compression > kRle4))
+    l.rle = compression == BI_RLE8 || compression == BI_RLE4;
+    l.fields = compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS;
+    if (!(compression == BI_RGB || (compression == BI_RLE8 && bits == 8) || (compression == BI_RLE4 && bits == 4) ||
+          (l.fields && (bits == 16 || bits == 32))) ||
+        (headerSize == BMP_OS2_V2_HEADER_SIZE && compression > BI_RLE4))
         return Bad("BMP compression %u does not go with %u bits per pixel", compression, bits);
-    if (rle && topDown)
+    if (l.rle && l.topDown)
         return Bad("BMP run-length data cannot be stored top-down");
+    return S_OK;
+}
 
-    // Masks live inside the V2+ headers, or follow the 40-byte header.
-    std::size_t paletteStart = kFileHeaderBytes + headerSize;
-    Masks m = bits == 16 ? Masks{0x7C00, 0x3E0, 0x1F, 0} : Masks{0xFF0000, 0xFF00, 0xFF, 0};
-    if (fields) {
-        const BYTE* mp = h + 40;
-        const std::size_t count = compression == kAlphaBitFields ? 4 : 3;
-        if (headerSize == 40) {
-            if (paletteStart + 4 * count > size)
-                return Bad("BMP file is cut short inside its colour masks");
-            mp = d + paletteStart;
-            paletteStart += 4 * count;
-        }
-        m = {Le32(mp), Le32(mp + 4), Le32(mp + 8), 0};
-        if (count == 4 || headerSize >= 56)
-            m.a = Le32(mp + 12);
-        if (!ValidMask(m.r, bits) || !ValidMask(m.g, bits) || !ValidMask(m.b, bits) || !ValidMask(m.a, bits) ||
-            (m.r & m.g) || (m.r & m.b) || (m.g & m.b) || ((m.r | m.g | m.b) & m.a) || (m.r | m.g | m.b) == 0)
-            return Bad("BMP colour masks %08X %08X %08X %08X are not usable", m.r, m.g, m.b, m.a);
+// Masks live inside the V2+ headers, or follow the 40-byte header.
+HRESULT ReadMasks(Bytes data, BmpLayout& l)
+{
+    const unsigned bits = l.info.biBitCount;
+    l.masks = bits == 16 ? Masks{0x7C00, 0x3E0, 0x1F, 0} : Masks{0xFF0000, 0xFF00, 0xFF, 0};
+    if (!l.fields)
+        return S_OK;
+    const BYTE* mp = data.data() + sizeof(BmpFileHeader) + sizeof(BmpInfoHeader);
+    const std::size_t count = l.info.biCompression == BI_ALPHABITFIELDS ? 4 : 3;
+    if (l.info.biSize == BMP_INFO_HEADER_SIZE) {
+        if (l.paletteStart + sizeof(DWORD) * count > data.size())
+            return Bad("BMP file is cut short inside its colour masks");
+        mp = data.data() + l.paletteStart;
+        l.paletteStart += sizeof(DWORD) * count;
     }
+    Masks& m = l.masks;
+    m = {LoadU32(mp + offsetof(BmpHeaderExtension, redMask)), LoadU32(mp + offsetof(BmpHeaderExtension, greenMask)),
+         LoadU32(mp + offsetof(BmpHeaderExtension, blueMask)), 0};
+    if (count == 4 || l.info.biSize >= BMP_V3_HEADER_SIZE)
+        m.a = LoadU32(mp + offsetof(BmpHeaderExtension, alphaMask));
+    if (!ValidMask(m.r, bits) || !ValidMask(m.g, bits) || !ValidMask(m.b, bits) || !ValidMask(m.a, bits) ||
+        (m.r & m.g) || (m.r & m.b) || (m.g & m.b) || ((m.r | m.g | m.b) & m.a) || (m.r | m.g | m.b) == 0)
+        return Bad("BMP colour masks %08X %08X %08X %08X are not usable", m.r, m.g, m.b, m.a);
+    return S_OK;
+}
 
+HRESULT ReadPalette(Bytes data, const BmpLayout& l, Picture& out)
+{
+    const unsigned bits = l.info.biBitCount;
+    if (bits > 8)
+        return S_OK;
+    const bool core = l.info.biSize == BMP_CORE_HEADER_SIZE;
+    const std::uint32_t most = 1u << bits;
+    std::uint32_t count = l.info.biClrUsed ? l.info.biClrUsed : most;
+    // The core header has no entry count: the palette fills the gap up to
+    // the pixel data.
+    if (core && l.file.bfOffBits > l.paletteStart)
+        count = static_cast<std::uint32_t>(std::min<std::uint64_t>(most, (l.file.bfOffBits - l.paletteStart) / 3));
+    if (count > most)
+        return Bad("BMP palette of %u entries is too long for %u bits per pixel", count, bits);
+    const std::size_t entry = core ? 3 : 4;
+    if (l.paletteStart + std::uint64_t{count} * entry > data.size())
+        return Bad("BMP file is cut short inside its palette of %u entries", count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const BYTE* e = data.data() + l.paletteStart + i * entry;
+        out.palette[i] = {e[2], e[1], e[0], 255};
+    }
+    return S_OK;
+}
+
+D3DFORMAT PickFormat(unsigned bits, const Masks& m)
+{
+    if (bits <= 8)
+        return D3DFMT_P8;
+    if (bits == 16 && m.r == 0x7C00 && m.g == 0x3E0 && m.b == 0x1F && (m.a == 0 || m.a == 0x8000))
+        return m.a ? D3DFMT_A1R5G5B5 : D3DFMT_X1R5G5B5;
+    if (bits == 16 && m.r == 0xF800 && m.g == 0x7E0 && m.b == 0x1F && m.a == 0)
+        return D3DFMT_R5G6B5;
+    if (bits == 16 && m.r == 0xF00 && m.g == 0xF0 && m.b == 0xF && m.a == 0xF000)
+        return D3DFMT_A4R4G4B4;
+    if (bits == 24)
+        return D3DFMT_X8R8G8B8;
+    return (bits == 32 || m.a) ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
+}
+
+// One stored row `s` into the picture's row `o`; true when a pixel read
+// through masks (or a 32-bit BI_RGB pixel) has a non-zero alpha.
+bool ConvertRow(const BmpLayout& l, D3DFORMAT format, UINT w, const BYTE* s, BYTE* o)
+{
+    const unsigned bits = l.info.biBitCount;
+    const Masks& m = l.masks;
+    bool anyAlpha = false;
     if (bits <= 8) {
-        const std::uint32_t most = 1u << bits;
-        std::uint32_t count = colorsUsed ? colorsUsed : most;
-        // The core header has no entry count: the palette fills the gap
-        // up to the pixel data.
-        if (headerSize == 12 && offBits > paletteStart)
-            count = static_cast<std::uint32_t>(std::min<std::uint64_t>(most, (offBits - paletteStart) / 3));
-        if (count > most)
-            return Bad("BMP palette of %u entries is too long for %u bits per pixel", count, bits);
-        const std::size_t entry = headerSize == 12 ? 3 : 4;
-        if (paletteStart + std::uint64_t{count} * entry > size)
-            return Bad("BMP file is cut short inside its palette of %u entries", count);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const BYTE* e = d + paletteStart + i * entry;
-            out.palette[i] = {e[2], e[1], e[0], 255};
+        for (UINT x = 0; x < w; ++x) {
+            const unsigned bit = x * bits;
+            o[x] = static_cast<BYTE>((s[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1));
+        }
+    } else if (format == D3DFMT_X1R5G5B5 || format == D3DFMT_A1R5G5B5 || format == D3DFMT_R5G6B5 ||
+               format == D3DFMT_A4R4G4B4) {
+        std::memcpy(o, s, std::size_t{w} * 2);
+        if (format == D3DFMT_X1R5G5B5)
+            for (UINT x = 0; x < w; ++x)
+                o[2 * x + 1] &= 0x7F;
+    } else if (bits == 24) {
+        for (UINT x = 0; x < w; ++x)
+            StoreU32(o + 4 * x, 0xFF000000u | LoadU24(s + 3 * x));
+    } else {
+        for (UINT x = 0; x < w; ++x) {
+            const std::uint32_t px = bits == 16 ? LoadU16(s + 2 * x) : LoadU32(s + 4 * x);
+            const BYTE a = l.info.biCompression == BI_RGB ? static_cast<BYTE>(px >> 24) : Channel(px, m.a, 255);
+            anyAlpha |= a != 0;
+            StoreU32(o + 4 * x, (std::uint32_t{a} << 24) | (Channel(px, m.r, 0) << 16) | (Channel(px, m.g, 0) << 8) |
+                                    Channel(px, m.b, 0));
         }
     }
-    if (offBits < kFileHeaderBytes + headerSize || offBits > size)
-        return Bad("BMP pixel data offset %u lies outside the file of %zu bytes", offBits, size);
+    return anyAlpha;
+}
 
-    const UINT w = static_cast<UINT>(width), ht = static_cast<UINT>(height);
-    const Bytes src = data.subspan(offBits);
-    if (rle) {
-        std::vector<BYTE>& pixels = out.AllocateTop(D3DFMT_P8, w, ht);
-        return DecodeRle(src, compression == kRle4, w, ht, pixels);
-    }
-
+HRESULT ConvertPixels(Bytes src, const BmpLayout& l, Picture& out)
+{
+    const unsigned bits = l.info.biBitCount;
+    const UINT w = static_cast<UINT>(l.width), ht = static_cast<UINT>(l.height);
     const std::uint64_t rowBytes = (std::uint64_t{w} * bits + 31) / 32 * 4;
     const std::uint64_t need = rowBytes * ht;
     if (need > src.size())
         return Bad("BMP file is cut short: %llu bytes of pixel data missing",
                    static_cast<unsigned long long>(need - src.size()));
-
-    D3DFORMAT format;
-    if (bits <= 8)
-        format = D3DFMT_P8;
-    else if (bits == 16 && m.r == 0x7C00 && m.g == 0x3E0 && m.b == 0x1F && (m.a == 0 || m.a == 0x8000))
-        format = m.a ? D3DFMT_A1R5G5B5 : D3DFMT_X1R5G5B5;
-    else if (bits == 16 && m.r == 0xF800 && m.g == 0x7E0 && m.b == 0x1F && m.a == 0)
-        format = D3DFMT_R5G6B5;
-    else if (bits == 16 && m.r == 0xF00 && m.g == 0xF0 && m.b == 0xF && m.a == 0xF000)
-        format = D3DFMT_A4R4G4B4;
-    else if (bits == 24)
-        format = D3DFMT_X8R8G8B8;
-    else
-        format = (bits == 32 || m.a) ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
-
+    const D3DFORMAT format = PickFormat(bits, l.masks);
     std::vector<BYTE>& pixels = out.AllocateTop(format, w, ht);
     const std::size_t outRow = TightLevelOf(format, w, ht, 0).rowBytes;
+    bool anyAlpha = false;
+    for (UINT y = 0; y < ht; ++y)
+        anyAlpha |= ConvertRow(l, format, w, src.data() + (l.topDown ? y : ht - 1 - y) * rowBytes,
+                               pixels.data() + y * outRow);
     // A 32-bit BMP without masks whose fourth bytes are all zero holds no
     // alpha; it reads opaque rather than invisible.
-    bool anyAlpha = false;
-    for (UINT y = 0; y < ht; ++y) {
-        const BYTE* s = src.data() + (topDown ? y : ht - 1 - y) * rowBytes;
-        BYTE* o = pixels.data() + y * outRow;
-        if (bits <= 8) {
-            for (UINT x = 0; x < w; ++x) {
-                const unsigned bit = x * bits;
-                o[x] = static_cast<BYTE>((s[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1));
-            }
-        } else if (format == D3DFMT_X1R5G5B5 || format == D3DFMT_A1R5G5B5 || format == D3DFMT_R5G6B5 ||
-                   format == D3DFMT_A4R4G4B4) {
-            std::memcpy(o, s, std::size_t{w} * 2);
-            if (format == D3DFMT_X1R5G5B5)
-                for (UINT x = 0; x < w; ++x)
-                    o[2 * x + 1] &= 0x7F;
-        } else if (bits == 24) {
-            for (UINT x = 0; x < w; ++x)
-                PutLe32(o + 4 * x, 0xFF000000u | s[3 * x] | (s[3 * x + 1] << 8) | (s[3 * x + 2] << 16));
-        } else {
-            for (UINT x = 0; x < w; ++x) {
-                const std::uint32_t px = bits == 16 ? Le16(s + 2 * x) : Le32(s + 4 * x);
-                const BYTE a = compression == kRgb ? static_cast<BYTE>(px >> 24) : Channel(px, m.a, 255);
-                anyAlpha |= a != 0;
-                PutLe32(o + 4 * x, (std::uint32_t{a} << 24) | (Channel(px, m.r, 0) << 16) |
-                                       (Channel(px, m.g, 0) << 8) | Channel(px, m.b, 0));
-            }
-        }
-    }
-    if (bits == 32 && compression == kRgb && !anyAlpha)
+    if (bits == 32 && l.info.biCompression == BI_RGB && !anyAlpha)
         for (std::size_t i = 3; i < pixels.size(); i += 4)
             pixels[i] = 255;
     return S_OK;
+}
+
+} // namespace
+
+bool LooksLikeBmp(Bytes data) { return data.size() >= sizeof(WORD) && LoadU16(data.data()) == BMP_MAGIC; }
+
+HRESULT DecodeBmp(Bytes data, Picture& out)
+{
+    out.fileFormat = D3DXIFF_BMP;
+    BmpLayout l{};
+    if (HRESULT hr = ReadHeaders(data, l); FAILED(hr))
+        return hr;
+    if (HRESULT hr = ReadMasks(data, l); FAILED(hr))
+        return hr;
+    if (HRESULT hr = ReadPalette(data, l, out); FAILED(hr))
+        return hr;
+    const DWORD offBits = l.file.bfOffBits;
+    if (offBits < sizeof(BmpFileHeader) + l.info.biSize || offBits > data.size())
+        return Bad("BMP pixel data offset %u lies outside the file of %zu bytes", offBits, data.size());
+    const Bytes src = data.subspan(offBits);
+    if (l.rle) {
+        const UINT w = static_cast<UINT>(l.width), ht = static_cast<UINT>(l.height);
+        return DecodeRle(src, l.info.biCompression == BI_RLE4, w, ht, out.AllocateTop(D3DFMT_P8, w, ht));
+    }
+    return ConvertPixels(src, l, out);
 }
 
 } // namespace d3dx::image

@@ -59,7 +59,7 @@ D3DFORMAT FormatFromRecord(const DdsPixelFormat& pf)
 
 } // namespace
 
-bool LooksLikeDds(Bytes data) { return data.size() >= 4 && std::memcmp(data.data(), "DDS ", 4) == 0; }
+bool LooksLikeDds(Bytes data) { return data.size() >= sizeof(DWORD) && LoadU32(data.data()) == DDS_MAGIC; }
 
 HRESULT DecodeDds(Bytes data, Picture& out)
 {

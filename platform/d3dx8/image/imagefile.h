@@ -3,6 +3,7 @@
 // and records its reason through d3dx::Fail when the file is bad.
 #pragma once
 
+#include "bytes.h"
 #include "d3dx8_internal.h"
 
 #include <array>
@@ -14,23 +15,6 @@
 namespace d3dx::image {
 
 using Bytes = std::span<const BYTE>;
-
-inline std::uint16_t Le16(const BYTE* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-inline std::uint32_t Le32(const BYTE* p)
-{
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void PutLe16(BYTE* p, std::uint16_t v)
-{
-    p[0] = static_cast<BYTE>(v);
-    p[1] = static_cast<BYTE>(v >> 8);
-}
-inline void PutLe32(BYTE* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<BYTE>(v >> (8 * i));
-}
 
 // One picture with the levels the file stores (one, except for DDS).  Level
 // rows are top-down and tightly packed (TightRowBytes), without the 4-byte

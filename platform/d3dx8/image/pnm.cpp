@@ -126,7 +126,7 @@ HRESULT DecodePnm(Bytes data, Picture& out)
     auto store = [&](std::uint64_t i, std::uint64_t v) {
         v = std::min(v, maxValue);
         const BYTE b = type->bitmap ? (v ? 0 : 255)
-                                    : static_cast<BYTE>(maxValue == 255 ? v : (v * 255 + maxValue / 2) / maxValue);
+                                    : maxValue == 255 ? static_cast<BYTE>(v) : ScaleTo8(v, maxValue);
         if (type->channels == 1) {
             pixels[i] = b;
         } else {

@@ -1,5 +1,7 @@
 #include "pixel_format.h"
 
+#include "bytes.h"
+
 #include <algorithm>
 #include <bit>
 #include <cassert>
@@ -25,20 +27,6 @@ unsigned RoundClamp(double x, unsigned max)
         return 0;
     double r = std::floor(x + 0.5 + kHalfBias);
     return r >= max ? max : static_cast<unsigned>(r);
-}
-
-std::uint32_t ReadLE(const BYTE* p, unsigned bytes)
-{
-    std::uint32_t v = 0;
-    for (unsigned i = 0; i < bytes; ++i)
-        v |= std::uint32_t{p[i]} << (8 * i);
-    return v;
-}
-
-void WriteLE(BYTE* p, unsigned bytes, std::uint32_t v)
-{
-    for (unsigned i = 0; i < bytes; ++i)
-        p[i] = static_cast<BYTE>(v >> (8 * i));
 }
 
 double Clamp01(double c) { return c > 0 ? (c < 1 ? c : 1) : 0; }
@@ -193,7 +181,7 @@ void RowCodec::Unpack(const BYTE* row, UINT x, UINT n, Color* out) const
     case Path::Masks:
     case Path::Luminance:
         for (UINT i = 0; i < n; ++i)
-            out[i] = ReadMasked(ReadLE(row + std::size_t(x + i) * bytes_, bytes_));
+            out[i] = ReadMasked(LoadLowBytes(row + std::size_t(x + i) * bytes_, bytes_));
         return;
     case Path::Palette: {
         std::vector<std::uint8_t> rgba(std::size_t{n} * 4);
@@ -336,7 +324,7 @@ void RowCodec::Pack(const Color* in, UINT x, UINT n, UINT rowWidth, BYTE* row)
     case Path::Masks:
     case Path::Luminance:
         for (UINT i = 0; i < n; ++i)
-            WriteLE(row + std::size_t(x + i) * bytes_, bytes_, WriteMasked(in[i]));
+            StoreLowBytes(row + std::size_t(x + i) * bytes_, bytes_, WriteMasked(in[i]));
         return;
     case Path::Palette: {
         // Palettes are matched in 8 bits, so this is the RGBA8 path.
@@ -402,7 +390,7 @@ void RowCodec::PackRgba8(const std::uint8_t* in, UINT x, UINT n, UINT rowWidth, 
         }
         const std::uint32_t* t = packTables_.data();
         for (UINT i = 0; i < n; ++i, p += bytes_, in += 4)
-            WriteLE(p, bytes_, unused_ | t[in[0]] | t[256 + in[1]] | t[512 + in[2]] | t[768 + in[3]]);
+            StoreLowBytes(p, bytes_, unused_ | t[in[0]] | t[256 + in[1]] | t[512 + in[2]] | t[768 + in[3]]);
         return;
     }
     // One run, not pieces: a 4:2:2 pair split between two pieces would be
