@@ -95,6 +95,12 @@ private:
     float weight_[3]{};    // the channel weights
     // The lowest and highest projection of the active texels.
     float lowT_ = 0, highT_ = 0;
+    // Bit k: a split may fall before sorted texel k, as its projection
+    // differs from the one before it (bits 0 and n_ always).
+    std::uint32_t bounds_ = 0;
+    // Blocks of up to this many places for a split (six distinct
+    // projections) take SearchFewBounds in the full search.
+    static constexpr int kFewBounds = 7;
     ClusterInput cluster_;
     Candidate best_;
     // Set once the axis candidates have run (here or side by side): whether
@@ -146,6 +152,7 @@ private:
     void StartSplit(bool four, int split[3]) const;
     void SplitOfIndices(int split[3]) const;
     ClusterResult SearchAroundRoughBest(bool four, const int start[3]) const;
+    ClusterResult SearchFewBounds() const;
     // `full`: over every split, else near the axis's split.
     FitFound ClusterFitCandidate(bool four, bool full, Candidate& c) const;
     Candidate Perturb(Candidate c, int passes) const;
@@ -341,57 +348,13 @@ template <class Build>
 void ColourEncoder<Build>::SortAlongAxis()
 {
     FillTexels();
-    // Each texel's place is the number of texels before it in a stable
-    // order: texel j comes before texel i when t_j < t_i, or t_j == t_i and
-    // j < i.  Counting without branches, one broadcast of texel j against
-    // all sixteen at a time, beats a comparison sort, whose branches the
-    // processor cannot predict.  Texels that do not count project to +inf
-    // and take the places past n_.  Eight texels per vector where AVX2
-    // holds them in one register, four otherwise.
-    using RankV = std::conditional_t<Build::kAvx2, F8, F4>;
-    using RankI = std::conditional_t<Build::kAvx2, I8, I4>;
-    constexpr int kWidth = sizeof(RankV) / sizeof(float), kGroups = 16 / kWidth;
-    static const auto kAfter = [] {
-        std::array<std::array<RankI, kGroups>, 16> after{};
-        for (int j = 0; j < 16; ++j)
-            for (int i = 0; i < 16; ++i)
-                after[j][i / kWidth][i % kWidth] = i > j ? -1 : 0;
-        return after;
-    }();
-    // The projections as integers in the same order (-0 made +0, as the two
-    // compare equal): then t_j <= t_i is key_j - 1 < key_i, and the tie rule
-    // takes one comparison per texel.  Projections are finite or +inf, so no
-    // key is the lowest integer; and integers are totally ordered, so the
-    // places always form a permutation.
-    alignas(32) std::int32_t keys[16];
-    RankI key[kGroups];
-    for (int g = 0; g < kGroups; ++g) {
-        RankV t;
-        std::memcpy(&t, proj_ + kWidth * g, sizeof t);
-        t += RankV{};
-        RankI bits;
-        std::memcpy(&bits, &t, sizeof bits);
-        key[g] = bits ^ ((bits >> 31) & 0x7FFFFFFF);
-        std::memcpy(keys + kWidth * g, &key[g], sizeof key[g]);
-    }
-    RankI rank[kGroups] = {};
-    for (int j = 0; j < 16; ++j) {
-        const RankI kj = RankI{} + keys[j];
-        for (int g = 0; g < kGroups; ++g)
-            rank[g] += key[g] > kj + kAfter[j][g];
-    }
-    alignas(32) std::int32_t place[16];
-    for (int g = 0; g < kGroups; ++g) {
-        const RankI r = -rank[g];
-        std::memcpy(place + kWidth * g, &r, sizeof r);
-    }
+    // Eight texels per vector where AVX2 holds them in one register.
+    int order[16];
+    StableOrder<std::conditional_t<Build::kAvx2, F8, F4>>(proj_, order);
     // The places are a permutation of all sixteen texels, those that do not
     // count last.  Their channels are zero and their projections are
     // replaced by zero, so the sums run over a fixed sixteen (which the
     // compiler unrolls) and stop growing at n_, as they should.
-    int order[16];
-    for (int i = 0; i < 16; ++i)
-        order[place[i]] = i;
     cluster_.n = n_;
     // The four running sums side by side: each is a chain of sixteen
     // additions, and the processor overlaps the chains.
@@ -414,6 +377,9 @@ void ColourEncoder<Build>::SortAlongAxis()
         cluster_.weight[ch] = weight_[ch];
     lowT_ = proj_[order[0]];
     highT_ = proj_[order[n_ - 1]];
+    bounds_ = 1u | 1u << n_;
+    for (int k = 1; k < n_; ++k)
+        bounds_ |= static_cast<std::uint32_t>(proj_[order[k]] != proj_[order[k - 1]]) << k;
 }
 
 // Where the near searches start: the best 4-colour candidate's split where
@@ -520,6 +486,30 @@ ClusterResult ColourEncoder<Build>::SearchAroundRoughBest(bool four, const int s
     return SearchSplits(cluster_, four, lo, hi);
 }
 
+// Whole 4-colour blocks of few distinct projections, over every split: the
+// rounded score of the splits whose first two boundaries fall between
+// distinct projections (texels of one colour take one index at the best
+// split; the last boundary varies across the lanes, so it takes every
+// place).  The rough ranking of the split search misjudges these blocks,
+// whose few clusters leave many splits of equal rough error.
+template <class Build>
+ClusterResult ColourEncoder<Build>::SearchFewBounds() const
+{
+    ClusterResult best;
+    best.error = 1e38f;
+    for (std::uint32_t is = bounds_; is != 0; is &= is - 1) {
+        const int i = __builtin_ctz(is);
+        for (std::uint32_t js = bounds_ >> i << i; js != 0; js &= js - 1) {
+            const int j = __builtin_ctz(js);
+            const int lo[3] = {i, j, j}, hi[3] = {i, j, n_};
+            const ClusterResult r = SearchSplits(cluster_, true, lo, hi);
+            if (r.error < best.error)
+                best = r;
+        }
+    }
+    return best;
+}
+
 // For whole 4-colour blocks, a search walks the rough fits of its box of
 // splits (every split for the full search, around the suggested one for
 // the near search) and scores the rounded endpoints of the roughly best
@@ -536,7 +526,12 @@ typename ColourEncoder<Build>::FitFound ColourEncoder<Build>::ClusterFitCandidat
     if (full) {
         lo[0] = lo[1] = lo[2] = 0;
         hi[0] = hi[1] = hi[2] = n_;
-        best = SearchSplits(cluster_, four, lo, hi, four && n_ == 16 ? SplitScore::Candidates : SplitScore::Rounded);
+        if (four && n_ == 16 && CountBits(bounds_ >> 1) + 1 > kFewBounds)
+            best = SearchSplits(cluster_, four, lo, hi, SplitScore::Candidates);
+        else if (four && n_ == 16)
+            best = SearchFewBounds();
+        else
+            best = SearchSplits(cluster_, four, lo, hi, SplitScore::Rounded);
     } else {
         int start[3];
         StartSplit(four, start);

@@ -9,7 +9,9 @@
 
 #include "dxt_lanes.h"
 
+#include <array>
 #include <climits>
+#include <cstring>
 #include <type_traits>
 
 namespace dxt::detail {
@@ -482,6 +484,56 @@ struct AxisResult {
     ErrorOf<F> threeError;       // ...and came to this error
     MaskOf<F> goOn;              // the block goes on to the cluster fits
 };
+
+// The texels of one block in a stable order along the axis: order[k] is
+// the texel in place k.  Each texel's place is the number of texels before
+// it: texel j comes before texel i when t_j < t_i, or t_j == t_i and j < i.
+// Counting without branches, one broadcast of texel j against all sixteen
+// at a time, beats a comparison sort, whose branches the processor cannot
+// predict.  Texels that do not count project to +inf and take the places
+// past the others.  V is the widest float vector at hand (four or eight).
+template <class V>
+inline void StableOrder(const float proj[16], int order[16])
+{
+    using RankI = IntOf<V>;
+    constexpr int kWidth = sizeof(V) / sizeof(float), kGroups = 16 / kWidth;
+    static const auto kAfter = [] {
+        std::array<std::array<RankI, kGroups>, 16> after{};
+        for (int j = 0; j < 16; ++j)
+            for (int i = 0; i < 16; ++i)
+                after[j][i / kWidth][i % kWidth] = i > j ? -1 : 0;
+        return after;
+    }();
+    // The projections as integers in the same order (-0 made +0, as the two
+    // compare equal): then t_j <= t_i is key_j - 1 < key_i, and the tie rule
+    // takes one comparison per texel.  Projections are finite or +inf, so no
+    // key is the lowest integer; and integers are totally ordered, so the
+    // places always form a permutation.
+    alignas(32) std::int32_t keys[16];
+    RankI key[kGroups];
+    for (int g = 0; g < kGroups; ++g) {
+        V t;
+        std::memcpy(&t, proj + kWidth * g, sizeof t);
+        t += V{};
+        RankI bits;
+        std::memcpy(&bits, &t, sizeof bits);
+        key[g] = bits ^ ((bits >> 31) & 0x7FFFFFFF);
+        std::memcpy(keys + kWidth * g, &key[g], sizeof key[g]);
+    }
+    RankI rank[kGroups] = {};
+    for (int j = 0; j < 16; ++j) {
+        const RankI kj = RankI{} + keys[j];
+        for (int g = 0; g < kGroups; ++g)
+            rank[g] += key[g] > kj + kAfter[j][g];
+    }
+    alignas(32) std::int32_t place[16];
+    for (int g = 0; g < kGroups; ++g) {
+        const RankI r = -rank[g];
+        std::memcpy(place + kWidth * g, &r, sizeof r);
+    }
+    for (int i = 0; i < 16; ++i)
+        order[place[i]] = i;
+}
 
 // The principal axis, the axis candidates (the 4-colour one first, then the
 // 3-colour one: the earlier wins ties; both from the same endpoints on the
