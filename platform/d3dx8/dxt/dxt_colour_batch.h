@@ -18,6 +18,24 @@ namespace dxt::detail {
 
 namespace {
 
+// Up to kColourBatch encoders, constructed in place: the encoder has no
+// default state to start from.
+template <class Build>
+class Encoders {
+public:
+    Encoders(const ColourRequest* requests, int count)
+    {
+        for (int l = 0; l < count; ++l)
+            at_[l] = new (storage_[l]) ColourEncoder<Build>(requests[l]);
+    }
+    ColourEncoder<Build>* const* all() const { return at_; }
+    ColourEncoder<Build>& operator[](int l) const { return *at_[l]; }
+
+private:
+    alignas(ColourEncoder<Build>) unsigned char storage_[kColourBatch][sizeof(ColourEncoder<Build>)];
+    ColourEncoder<Build>* at_[kColourBatch] = {};
+};
+
 template <class Build>
 struct SideBySide {
     using Encoder = ColourEncoder<Build>;

@@ -27,17 +27,6 @@ namespace {
 
 using Candidate = Candidates<float>;
 
-// Bit i of a 16-bit mask to both bits of the 2-bit slot i of a word of
-// indices.
-inline std::uint32_t SpreadToSlots(std::uint32_t v)
-{
-    v = (v | v << 8) & 0x00FF00FFu;
-    v = (v | v << 4) & 0x0F0F0F0Fu;
-    v = (v | v << 2) & 0x33333333u;
-    v = (v | v << 1) & 0x55555555u;
-    return v * 3;
-}
-
 // The two builds of the encoder: for any processor, and for AVX2 (with
 // the population count instruction, which every AVX2 processor has).
 struct AnyProcessor {
@@ -597,24 +586,6 @@ void ColourEncoder<Build>::Finish(std::uint8_t block[8])
     StoreU16(block + 2, static_cast<std::uint16_t>(best_.c1));
     StoreU32(block + 4, indices);
 }
-
-// Up to kColourBatch encoders, constructed in place: the encoder has no
-// default state to start from.
-template <class Build>
-class Encoders {
-public:
-    Encoders(const ColourRequest* requests, int count)
-    {
-        for (int l = 0; l < count; ++l)
-            at_[l] = new (storage_[l]) ColourEncoder<Build>(requests[l]);
-    }
-    ColourEncoder<Build>* const* all() const { return at_; }
-    ColourEncoder<Build>& operator[](int l) const { return *at_[l]; }
-
-private:
-    alignas(ColourEncoder<Build>) unsigned char storage_[kColourBatch][sizeof(ColourEncoder<Build>)];
-    ColourEncoder<Build>* at_[kColourBatch] = {};
-};
 
 } // namespace
 

@@ -18,6 +18,17 @@ namespace dxt::detail {
 
 namespace {
 
+// Bit i of a 16-bit mask to both bits of the 2-bit slot i of a word of
+// indices.
+inline std::uint32_t SpreadToSlots(std::uint32_t v)
+{
+    v = (v | v << 8) & 0x00FF00FFu;
+    v = (v | v << 4) & 0x0F0F0F0Fu;
+    v = (v | v << 2) & 0x33333333u;
+    v = (v | v << 1) & 0x55555555u;
+    return v * 3;
+}
+
 // The blocks' texels as the stages read them.  Filled by the encoder; the
 // kernel's part per lane type below.
 template <class F>
