@@ -74,6 +74,17 @@ TEST_F(Rejects, BmpCutAtEveryLength)
     o.bits = 16;
     o.masks = true;
     ExpectEveryCutRefused(samplegen::WriteBmp(kSmall, o), "565 BMP");
+    // A 52-byte header holds three masks; with alpha bit fields (6) the
+    // fourth follows it, where a cut file may end.
+    o = {};
+    o.bits = 32;
+    o.masks = true;
+    o.headerSize = 52;
+    std::vector<std::uint8_t> alphaFields = samplegen::WriteBmp(kSmall, o);
+    alphaFields[30] = 6;
+    for (std::size_t n = 14 + 52; n < 14 + 56; ++n)
+        ExpectRefused({alphaFields.begin(), alphaFields.begin() + static_cast<std::ptrdiff_t>(n)},
+                      "V2 BMP with alpha bit fields cut at " + std::to_string(n));
     for (int bits : {8, 4}) {
         o = {};
         o.bits = bits;

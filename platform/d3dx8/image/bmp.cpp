@@ -157,6 +157,9 @@ HRESULT ReadMasks(Bytes data, BmpLayout& l)
         mp = data.data() + l.paletteStart;
         l.paletteStart += sizeof(DWORD) * count;
     }
+    // A 52-byte header holds three masks: a fourth follows it.
+    if (static_cast<std::size_t>(mp - data.data()) + sizeof(DWORD) * count > data.size())
+        return Bad("BMP file is cut short inside its colour masks");
     Masks& m = l.masks;
     m = {LoadU32(mp + offsetof(BmpHeaderExtension, redMask)), LoadU32(mp + offsetof(BmpHeaderExtension, greenMask)),
          LoadU32(mp + offsetof(BmpHeaderExtension, blueMask)), 0};
