@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -279,12 +280,19 @@ TEST(MmfWrite, FailedReservationThrowsAndTouchesNoFile)
     pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        // The child limits its address space so that no reservation fits.
+        // The child limits its address space to a little more than it uses,
+        // so that not even the smallest reservation (1 MB) fits.
         ::close(pipefd[0]);
         misc::mmf_write image(8);
+        unsigned long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%lu", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
         struct rlimit as = {0, 0};
         ::getrlimit(RLIMIT_AS, &as);
-        as.rlim_cur = 64u << 20;
+        as.rlim_cur = pages * static_cast<unsigned long>(::sysconf(_SC_PAGESIZE)) + (256u << 10);
         ::setrlimit(RLIMIT_AS, &as);
         std::string text = "no exception";
         try {
