@@ -22,7 +22,6 @@ public:
     // when the project cannot be opened; the program then ends.
     bool initInstance(const QStringList& arguments);
 
-    CMainFrame* mainFrame() const { return m_frame.get(); }
     atlasdesk::AtlasdeskDoc& document() const { return *m_doc; }
 
 private:

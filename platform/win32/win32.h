@@ -82,7 +82,6 @@ public:
     bool commit();
     // Removes the temporary file; the target stays as it was.
     void discard();
-    bool isOpen() const { return fd_ >= 0; }
 
 private:
     int fd_ = -1;

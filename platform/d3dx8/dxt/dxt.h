@@ -28,9 +28,10 @@ void DecodeBlock(D3DFORMAT format, const std::uint8_t* block, std::uint8_t rgba[
 enum class Quality : std::uint8_t {
     Fast,     // for previews: principal axis and one least-squares refit
     Normal,   // the converter's default: adds a cluster fit over the splits
-              // near the axis and the DXT1 3-colour mode; about 3x slower
+              // near the axis and the DXT1 3-colour mode; a few times slower
     Highest,  // every split and Normal's fits, then endpoint nudging (so no
-              // colour block worse than Normal's); about 6 to 9x slower again
+              // colour block worse than Normal's); several times slower again
+              // (bench/README.md holds today's speeds)
 };
 
 struct EncodeOptions {
