@@ -406,6 +406,65 @@ Image MakeFoliage(int width, int height, std::uint32_t seed)
     return img;
 }
 
+Image MakeGrassBlades(int width, int height, std::uint32_t seed)
+{
+    Image img(width, height, {30, 60, 20, 0});
+    const int blades = std::max(4, width / 2);
+    for (int i = 0; i < blades; ++i) {
+        const std::uint32_t h = Hash(i, 11, seed);
+        // In 1/256 texel: the root's centre and half width, the lean at the tip.
+        const int root = static_cast<int>(h % (static_cast<std::uint32_t>(width) * 256));
+        const int halfWidth = 160 + static_cast<int>((h >> 8) % 288);
+        const int lean = static_cast<int>((h >> 4) % 8193) - 4096;
+        const auto reach = static_cast<std::uint32_t>(height * 7 / 8 + 1);
+        const int top = height - 1 - static_cast<int>(Hash(i, 12, seed) % reach);
+        const int base = height - 1 - static_cast<int>(Hash(i, 13, seed) % 4);
+        const int tall = std::max(1, base - top);
+        const Rgba colour = Mix({40, 100, 24}, {130, 190, 70}, Unit(i, 14, seed));
+        for (int y = top; y <= base; ++y) {
+            const int up = base - y;  // rows above the root
+            const int centre = root + lean * up / tall, half = halfWidth * (tall - up) / tall;
+            const int lo = centre - half, hi = centre + half;
+            for (int x = std::max(0, lo >> 8); x <= std::min(width - 1, hi >> 8); ++x) {
+                const int overlap = std::min(hi, x * 256 + 256) - std::max(lo, x * 256);
+                const auto alpha = static_cast<std::uint8_t>(std::clamp(overlap, 0, 256) * 255 / 256);
+                Rgba& dst = img.at(x, y);
+                if (alpha > dst.a)
+                    dst = {Clamp8(colour.r * (128 + up * 128 / tall) / 256.0),
+                           Clamp8(colour.g * (128 + up * 128 / tall) / 256.0), colour.b, alpha};
+            }
+        }
+    }
+    return img;
+}
+
+Image MakeBumpyNormals(int width, int height, std::uint32_t seed)
+{
+    // Heights: a sum of waves of whole periods across the picture, so that
+    // it tiles; slopes by central differences across the wrapped edges.
+    std::vector<double> heights(static_cast<std::size_t>(width) * height);
+    for (int w = 0; w < 8; ++w) {
+        const int fx = 1 + static_cast<int>(Hash(w, 21, seed) % 12), fy = static_cast<int>(Hash(w, 22, seed) % 12);
+        const double phase = Unit(w, 23, seed) * 6.2831853, amplitude = 30.0 / (fx + fy);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                heights[static_cast<std::size_t>(y) * width + x] +=
+                    amplitude * std::sin(6.2831853 * (double(fx) * x / width + double(fy) * y / height) + phase);
+    }
+    auto at = [&](int x, int y) {
+        return heights[static_cast<std::size_t>((y + height) % height) * width + (x + width) % width];
+    };
+    Image img(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double dx = (at(x + 1, y) - at(x - 1, y)) / 2, dy = (at(x, y + 1) - at(x, y - 1)) / 2;
+            const double length = std::sqrt(dx * dx + dy * dy + 1);
+            img.at(x, y) = {Clamp8((1 - dx / length) * 127.5), Clamp8((1 - dy / length) * 127.5),
+                            Clamp8((1 + 1 / length) * 127.5), 255};
+        }
+    return img;
+}
+
 Image MakeMipChain(int width, int topHeight, const std::vector<Rgba>& colours, Rgba filler, int extraRows)
 {
     int rows = extraRows;

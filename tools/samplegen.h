@@ -44,6 +44,13 @@ Image MakeTerrain(Terrain kind, int width, int height, std::uint32_t seed);
 // Leaves on a transparent ground: half of them with soft, anti-aliased alpha
 // edges, half cut hard (alpha 0 or 255).
 Image MakeFoliage(int width, int height, std::uint32_t seed);
+// Grass blades on a transparent ground, drawn with integer arithmetic:
+// blades rise from the bottom rows, lean and taper to a point, and each
+// texel's alpha is the share of it a blade covers (soft rims, solid cores).
+Image MakeGrassBlades(int width, int height, std::uint32_t seed);
+// A bumpy normal map: unit vectors of a noise height field (tiling), in red,
+// green and blue as round((n + 1) * 127.5); alpha 255.
+Image MakeBumpyNormals(int width, int height, std::uint32_t seed);
 // A mip-chain picture: level i (topHeight >> i rows, width >> i columns) in
 // colours[i], drawn one under the other from the top; what lies right of a
 // level in its rows is `filler`.  Height is the sum of the level heights

@@ -1,5 +1,6 @@
 #include "comptr.h"
 #include "d3dx8_internal.h"
+#include "mip_settings.h"
 #include "surface_io.h"
 
 #include <algorithm>
@@ -135,10 +136,7 @@ HRESULT BoxBlocks(IDirect3DTexture8* texture, UINT srcLevel, UINT levels)
                 BoxRow(a.data(), b.data(), pw, w, &next[std::size_t(y) * w * 4]);
             }
         } else {
-            const std::size_t pitch = std::size_t(pw) * 4;
-            for (UINT y = 0; y < h; ++y)
-                BoxRow(&previous[std::min(2 * y, ph - 1) * pitch], &previous[std::min(2 * y + 1, ph - 1) * pitch], pw,
-                       w, &next[std::size_t(y) * w * 4]);
+            BoxLevel(previous.data(), pw, ph, next.data());
         }
         Level lower;
         if (HRESULT hr = LockLevel(texture, index + 1, 0, lower); FAILED(hr))
@@ -196,6 +194,15 @@ HRESULT FilterTexture(IDirect3DTexture8* texture, const PALETTEENTRY* palette, U
 }
 
 } // namespace
+
+void d3dx::pixel::BoxLevel(const std::uint8_t* upper, UINT pw, UINT ph, std::uint8_t* out)
+{
+    const UINT w = std::max(1u, pw / 2), h = std::max(1u, ph / 2);
+    const std::size_t pitch = std::size_t(pw) * 4;
+    for (UINT y = 0; y < h; ++y)
+        BoxRow(&upper[std::min(2 * y, ph - 1) * pitch], &upper[std::min(2 * y + 1, ph - 1) * pitch], pw, w,
+               &out[std::size_t(y) * w * 4]);
+}
 
 HRESULT D3DXFilterTexture(IDirect3DTexture8* texture, const PALETTEENTRY* palette, UINT srcLevel, DWORD filter)
 {

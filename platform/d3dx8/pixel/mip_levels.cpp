@@ -1,0 +1,262 @@
+#include "mip_settings.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cmath>
+#include <numbers>
+
+namespace d3dx::pixel {
+
+namespace {
+
+constexpr double kKaiserRadius = 3;  // in destination texels
+constexpr double kKaiserBeta = 4;
+
+UINT NextSide(UINT side) { return std::max(1u, side / 2); }
+
+double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+
+// What a byte means while filtering, per kind of channel, and the linear
+// values at which sRGB codes change: code c holds the linear values from
+// linearEdges[c - 1] up to linearEdges[c], so counting the edges at or below
+// a value rounds it to the nearest code in the encoded scale (a half up).
+struct Tables {
+    std::array<float, 256> stored{};  // the byte itself
+    std::array<float, 256> linear{};  // sRGB decoded, 0 to 1
+    std::array<float, 256> vector{};  // 2 * c / 255 - 1
+    std::array<float, 255> linearEdges{};
+};
+
+Tables MakeTables()
+{
+    Tables t;
+    for (int c = 0; c < 256; ++c) {
+        t.stored[c] = float(c);
+        t.linear[c] = float(SrgbToLinear(c / 255.0));
+        t.vector[c] = float(2.0 * c / 255.0 - 1.0);
+    }
+    for (int c = 0; c < 255; ++c)
+        t.linearEdges[c] = float(SrgbToLinear((c + 0.5) / 255.0));
+    return t;
+}
+
+const Tables& GetTables()
+{
+    static const Tables tables = MakeTables();
+    return tables;
+}
+
+std::uint8_t EncodeLinear(float v)
+{
+    const auto& edges = GetTables().linearEdges;
+    return static_cast<std::uint8_t>(std::upper_bound(edges.begin(), edges.end(), v) - edges.begin());
+}
+
+std::uint8_t EncodeStored(float v) { return static_cast<std::uint8_t>(std::clamp(std::floor(v + 0.5f), 0.0f, 255.0f)); }
+
+std::uint8_t EncodeVector(float v)
+{
+    return static_cast<std::uint8_t>(std::clamp(std::floor((v + 1.0f) * 127.5f + 0.5f), 0.0f, 255.0f));
+}
+
+// Source taps of each destination texel along one axis: texel x reads
+// index[start[x]] .. index[start[x + 1] - 1] with their weights (sum 1).
+struct Taps {
+    std::vector<UINT> start, index;
+    std::vector<float> weight;
+};
+
+double BesselI0(double x)
+{
+    double sum = 1, term = 1;
+    for (int k = 1; k < 40 && term > 1e-12 * sum; ++k) {
+        term *= (x / (2 * k)) * (x / (2 * k));
+        sum += term;
+    }
+    return sum;
+}
+
+// The windowed sinc at t destination texels from the centre.
+double KaiserSinc(double t)
+{
+    if (std::abs(t) >= kKaiserRadius)
+        return 0;
+    const double r = t / kKaiserRadius, pt = std::numbers::pi * t;
+    const double sinc = t == 0 ? 1 : std::sin(pt) / pt;
+    return sinc * BesselI0(kKaiserBeta * std::sqrt(1 - r * r)) / BesselI0(kKaiserBeta);
+}
+
+UINT EdgeIndex(long i, UINT n, bool wrap)
+{
+    const long size = static_cast<long>(n);
+    return static_cast<UINT>(wrap ? ((i % size) + size) % size : std::clamp(i, 0L, size - 1));
+}
+
+// Destination texel x covers source [x * scale, (x + 1) * scale), scale =
+// sw / dw: a box weighs each source texel by its overlap, the Kaiser filter
+// by the kernel stretched by `scale` at the texel's centre.
+Taps MakeTaps(MipFilter filter, bool wrap, UINT sw, UINT dw)
+{
+    Taps taps;
+    const double scale = double(sw) / dw;
+    for (UINT x = 0; x < dw; ++x) {
+        const std::size_t first = taps.weight.size();
+        taps.start.push_back(static_cast<UINT>(first));
+        std::vector<double> weights;
+        if (sw == dw) {
+            taps.index.push_back(x);
+            weights.push_back(1);
+        } else if (filter == MipFilter::Box) {
+            const double lo = x * scale, hi = (x + 1) * scale;
+            for (UINT i = static_cast<UINT>(lo); i < sw && i < hi; ++i) {
+                taps.index.push_back(i);
+                weights.push_back(std::min(hi, i + 1.0) - std::max(lo, double(i)));
+            }
+        } else {
+            const double centre = (x + 0.5) * scale, reach = kKaiserRadius * scale;
+            const long lo = static_cast<long>(std::floor(centre - reach)), hi = static_cast<long>(std::ceil(centre + reach));
+            for (long i = lo; i <= hi; ++i)
+                if (const double w = KaiserSinc((i + 0.5 - centre) / scale); w != 0) {
+                    taps.index.push_back(EdgeIndex(i, sw, wrap));
+                    weights.push_back(w);
+                }
+        }
+        double sum = 0;
+        for (double w : weights)
+            sum += w;
+        for (double w : weights)
+            taps.weight.push_back(static_cast<float>(w / sum));
+    }
+    taps.start.push_back(static_cast<UINT>(taps.weight.size()));
+    return taps;
+}
+
+// Filters in float: each source row decoded and filtered across, then the
+// filtered rows down; then encoded by the kind of each channel.
+void FilterLevel(const MipSettings& s, const MipPicture& upper, MipPicture& out)
+{
+    const Tables& tables = GetTables();
+    const auto& colour = s.normalMap ? tables.vector : s.mips == MipSpace::Linear ? tables.linear : tables.stored;
+    const std::array<const std::array<float, 256>*, 4> decode = {&colour, &colour, &colour, &tables.stored};
+    const UINT sw = upper.width, sh = upper.height, dw = out.width, dh = out.height;
+    const Taps across = MakeTaps(s.filter, s.wrap, sw, dw), down = MakeTaps(s.filter, s.wrap, sh, dh);
+
+    std::vector<float> source(std::size_t(sw) * 4), rows(std::size_t(dw) * sh * 4), row(std::size_t(dw) * 4);
+    for (UINT y = 0; y < sh; ++y) {
+        const std::uint8_t* in = &upper.rgba[std::size_t(y) * sw * 4];
+        for (std::size_t i = 0; i < source.size(); ++i)
+            source[i] = (*decode[i % 4])[in[i]];
+        float* filtered = &rows[std::size_t(y) * dw * 4];
+        for (UINT x = 0; x < dw; ++x) {
+            float sum[4] = {0, 0, 0, 0};
+            for (UINT t = across.start[x]; t < across.start[x + 1]; ++t) {
+                const float w = across.weight[t], *texel = &source[std::size_t(across.index[t]) * 4];
+                for (int k = 0; k < 4; ++k)
+                    sum[k] += w * texel[k];
+            }
+            std::copy(sum, sum + 4, filtered + std::size_t(x) * 4);
+        }
+    }
+    for (UINT y = 0; y < dh; ++y) {
+        std::fill(row.begin(), row.end(), 0.0f);
+        for (UINT t = down.start[y]; t < down.start[y + 1]; ++t) {
+            const float w = down.weight[t], *filtered = &rows[std::size_t(down.index[t]) * dw * 4];
+            for (std::size_t i = 0; i < row.size(); ++i)
+                row[i] += w * filtered[i];
+        }
+        std::uint8_t* texel = &out.rgba[std::size_t(y) * dw * 4];
+        for (UINT x = 0; x < dw; ++x, texel += 4) {
+            const float* v = &row[std::size_t(x) * 4];
+            if (s.normalMap) {
+                const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+                // A vector that cancels out points straight up.
+                const float n[3] = {length > 1e-6f ? v[0] / length : 0, length > 1e-6f ? v[1] / length : 0,
+                                    length > 1e-6f ? v[2] / length : 1};
+                for (int k = 0; k < 3; ++k)
+                    texel[k] = EncodeVector(n[k]);
+            } else {
+                for (int k = 0; k < 3; ++k)
+                    texel[k] = s.mips == MipSpace::Linear ? EncodeLinear(v[k]) : EncodeStored(v[k]);
+            }
+            texel[3] = EncodeStored(v[3]);
+        }
+    }
+}
+
+std::uint8_t ScaleAlpha(int alpha, double scale)
+{
+    return static_cast<std::uint8_t>(std::min(255.0, std::floor(alpha * scale + 0.5)));
+}
+
+double ScaledCoverage(const std::array<std::size_t, 256>& histogram, std::size_t texels, double scale,
+                      std::uint8_t test)
+{
+    std::size_t covered = 0;
+    for (int a = 0; a < 256; ++a)
+        if (ScaleAlpha(a, scale) >= test)
+            covered += histogram[a];
+    return double(covered) / double(texels);
+}
+
+// Scales the level's alpha so that its coverage comes nearest `coverage`.
+// Coverage rises with the scale, so a binary search finds the least scale
+// that reaches it; that one or the one just below, whichever lands nearer.
+// A scale of 1 is kept when it lands as near, so a level that already
+// matches is left alone.
+void MatchCoverage(MipPicture& level, double coverage, std::uint8_t test)
+{
+    if (test == 0)
+        return;  // every texel passes at any scale
+    std::array<std::size_t, 256> histogram{};
+    for (std::size_t i = 3; i < level.rgba.size(); i += 4)
+        ++histogram[level.rgba[i]];
+    const std::size_t texels = level.rgba.size() / 4;
+    double lo = 0, hi = 256;  // at 256 every alpha above 0 saturates
+    for (int step = 0; step < 40; ++step) {
+        const double mid = (lo + hi) / 2;
+        (ScaledCoverage(histogram, texels, mid, test) >= coverage ? hi : lo) = mid;
+    }
+    auto miss = [&](double scale) { return std::abs(ScaledCoverage(histogram, texels, scale, test) - coverage); };
+    double scale = miss(hi) <= miss(lo) ? hi : lo;
+    if (miss(1) <= miss(scale))
+        return;
+    for (std::size_t i = 3; i < level.rgba.size(); i += 4)
+        level.rgba[i] = ScaleAlpha(level.rgba[i], scale);
+}
+
+} // namespace
+
+double MipAlphaCoverage(const MipPicture& picture, std::uint8_t test)
+{
+    std::size_t covered = 0;
+    for (std::size_t i = 3; i < picture.rgba.size(); i += 4)
+        covered += picture.rgba[i] >= test;
+    return picture.rgba.empty() ? 0 : double(covered) / double(picture.rgba.size() / 4);
+}
+
+MipPicture MipNextLevel(const MipSettings& settings, const MipPicture& upper, double coverage)
+{
+    assert(upper.width > 0 && upper.height > 0 && upper.rgba.size() == std::size_t(upper.width) * upper.height * 4);
+    MipPicture out{NextSide(upper.width), NextSide(upper.height), {}};
+    out.rgba.resize(std::size_t(out.width) * out.height * 4);
+    if (settings.mips == MipSpace::Box && settings.filter == MipFilter::Box && !settings.normalMap)
+        BoxLevel(upper.rgba.data(), upper.width, upper.height, out.rgba.data());
+    else
+        FilterLevel(settings, upper, out);
+    if (settings.alphaCoverage)
+        MatchCoverage(out, coverage, settings.alphaTest);
+    return out;
+}
+
+std::vector<MipPicture> MipBuildChain(const MipSettings& settings, MipPicture level0, UINT levels)
+{
+    const double coverage = settings.alphaCoverage ? MipAlphaCoverage(level0, settings.alphaTest) : 0;
+    std::vector<MipPicture> chain;
+    chain.push_back(std::move(level0));
+    while ((levels == 0 || chain.size() < levels) && (chain.back().width > 1 || chain.back().height > 1))
+        chain.push_back(MipNextLevel(settings, chain.back(), coverage));
+    return chain;
+}
+
+} // namespace d3dx::pixel
