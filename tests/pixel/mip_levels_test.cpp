@@ -70,11 +70,11 @@ TEST_F(MipLevels, DefaultIsTheConvertersBoxFilter)
                                                    std::uint8_t(argb), std::uint8_t(argb >> 24)});
         ASSERT_EQ(D3DXFilterTexture(t.get(), nullptr, 0, D3DX_DEFAULT), S_OK);
         const std::vector<MipPicture> chain = d3dx::pixel::MipBuildChain({}, level0);
-        ASSERT_EQ(chain.size(), t->GetLevelCount());
-        for (UINT level = 1; level < chain.size(); ++level) {
+        ASSERT_EQ(chain.size() + 1, t->GetLevelCount());
+        for (UINT level = 1; level <= chain.size(); ++level) {
             std::vector<std::uint32_t> argb;
-            for (std::size_t i = 0; i < chain[level].rgba.size(); i += 4) {
-                const std::uint8_t* c = &chain[level].rgba[i];
+            for (std::size_t i = 0; i < chain[level - 1].rgba.size(); i += 4) {
+                const std::uint8_t* c = &chain[level - 1].rgba[i];
                 argb.push_back(std::uint32_t(c[3]) << 24 | std::uint32_t(c[0]) << 16 | std::uint32_t(c[1]) << 8 | c[2]);
             }
             EXPECT_EQ(argb, model::ReadArgb(t.get(), nullptr, level)) << "level " << level;
@@ -139,8 +139,9 @@ TEST_F(MipLevels, AlphaCoverageHoldsDownTheChain)
 TEST_F(MipLevels, NormalMapsStayUnitLength)
 {
     const MipPicture bumps = FromSample(samplegen::MakeBumpyNormals(256, 256, 5));
-    const std::pair<MipSettings, bool> cases[] = {
-        {{.normalMap = true}, true}, {{.filter = MipFilter::Kaiser, .wrap = true, .normalMap = true}, true}, {{}, false}};
+    const std::pair<MipSettings, bool> cases[] = {{{.normalMap = true}, true},
+                                                  {{.filter = MipFilter::Kaiser, .wrap = true, .normalMap = true}, true},
+                                                  {{}, false}};
     for (const auto& [settings, holds] : cases) {
         double worst = 0;
         for (const MipPicture& level : d3dx::pixel::MipBuildChain(settings, bumps))

@@ -17,15 +17,23 @@ UINT NextSide(UINT side) { return std::max(1u, side / 2); }
 
 double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
 
+// Buckets of the linear scale for encoding: kBuckets equal steps of 0 to 1.
+constexpr int kBuckets = 4096;
+
 // What a byte means while filtering, per kind of channel, and the linear
 // values at which sRGB codes change: code c holds the linear values from
-// linearEdges[c - 1] up to linearEdges[c], so counting the edges at or below
-// a value rounds it to the nearest code in the encoded scale (a half up).
+// linearEdges[c] up to linearEdges[c + 1], so a value goes to the nearest
+// code in the encoded scale (a half up).  firstCode[b] is the code of the
+// least value of bucket b; every code spans more than a bucket (the
+// narrowest, 1 to 10, 1.24), so the code of any value in the bucket is
+// that one or the next, and one step either way also mends a bucket index
+// that float rounding put one too high.
 struct Tables {
     std::array<float, 256> stored{};  // the byte itself
     std::array<float, 256> linear{};  // sRGB decoded, 0 to 1
     std::array<float, 256> vector{};  // 2 * c / 255 - 1
-    std::array<float, 255> linearEdges{};
+    std::array<float, 257> linearEdges{};
+    std::array<std::uint8_t, kBuckets + 1> firstCode{};
 };
 
 Tables MakeTables()
@@ -35,9 +43,14 @@ Tables MakeTables()
         t.stored[c] = float(c);
         t.linear[c] = float(SrgbToLinear(c / 255.0));
         t.vector[c] = float(2.0 * c / 255.0 - 1.0);
+        t.linearEdges[c] = c == 0 ? -HUGE_VALF : float(SrgbToLinear((c - 0.5) / 255.0));
     }
-    for (int c = 0; c < 255; ++c)
-        t.linearEdges[c] = float(SrgbToLinear((c + 0.5) / 255.0));
+    t.linearEdges[256] = HUGE_VALF;
+    for (int b = 0; b <= kBuckets; ++b) {
+        const float low = float(b) / kBuckets;
+        t.firstCode[b] = static_cast<std::uint8_t>(
+            std::upper_bound(t.linearEdges.begin() + 1, t.linearEdges.end() - 1, low) - t.linearEdges.begin() - 1);
+    }
     return t;
 }
 
@@ -47,10 +60,12 @@ const Tables& GetTables()
     return tables;
 }
 
-std::uint8_t EncodeLinear(float v)
+std::uint8_t EncodeLinear(const Tables& t, float v)
 {
-    const auto& edges = GetTables().linearEdges;
-    return static_cast<std::uint8_t>(std::upper_bound(edges.begin(), edges.end(), v) - edges.begin());
+    int code = t.firstCode[static_cast<int>(std::clamp(v, 0.0f, 1.0f) * kBuckets)];
+    code -= v < t.linearEdges[code];
+    code += v >= t.linearEdges[code + 1];
+    return static_cast<std::uint8_t>(code);
 }
 
 std::uint8_t EncodeStored(float v) { return static_cast<std::uint8_t>(std::clamp(std::floor(v + 0.5f), 0.0f, 255.0f)); }
@@ -115,7 +130,8 @@ Taps MakeTaps(MipFilter filter, bool wrap, UINT sw, UINT dw)
             }
         } else {
             const double centre = (x + 0.5) * scale, reach = kKaiserRadius * scale;
-            const long lo = static_cast<long>(std::floor(centre - reach)), hi = static_cast<long>(std::ceil(centre + reach));
+            const auto lo = static_cast<long>(std::floor(centre - reach));
+            const auto hi = static_cast<long>(std::ceil(centre + reach));
             for (long i = lo; i <= hi; ++i)
                 if (const double w = KaiserSinc((i + 0.5 - centre) / scale); w != 0) {
                     taps.index.push_back(EdgeIndex(i, sw, wrap));
@@ -132,55 +148,77 @@ Taps MakeTaps(MipFilter filter, bool wrap, UINT sw, UINT dw)
     return taps;
 }
 
+// One row filtered across: four channels a texel, `taps` per destination
+// texel.
+void Across(const Taps& taps, const float* source, UINT dw, float* out)
+{
+    for (UINT x = 0; x < dw; ++x) {
+        float sum[4] = {0, 0, 0, 0};
+        for (UINT t = taps.start[x]; t < taps.start[x + 1]; ++t) {
+            const float w = taps.weight[t], *texel = source + std::size_t(taps.index[t]) * 4;
+            for (int k = 0; k < 4; ++k)
+                sum[k] += w * texel[k];
+        }
+        std::copy(sum, sum + 4, out + std::size_t(x) * 4);
+    }
+}
+
+// Destination row y from the rows filtered across (n floats each).
+void Down(const Taps& taps, UINT y, const std::vector<float>& rows, std::size_t n, float* out)
+{
+    const UINT first = taps.start[y], end = taps.start[y + 1];
+    for (std::size_t i = 0; i < n; i += 4) {
+        float sum[4] = {0, 0, 0, 0};
+        for (UINT t = first; t < end; ++t) {
+            const float w = taps.weight[t], *texel = &rows[taps.index[t] * n + i];
+            for (int k = 0; k < 4; ++k)
+                sum[k] += w * texel[k];
+        }
+        std::copy(sum, sum + 4, out + i);
+    }
+}
+
+void EncodeRow(const MipSettings& s, const Tables& tables, const float* v, UINT n, std::uint8_t* out)
+{
+    for (UINT x = 0; x < n; ++x, v += 4, out += 4) {
+        if (s.normalMap) {
+            // A vector that cancels out points straight up.
+            const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+            const bool unit = length > 1e-6f;
+            out[0] = EncodeVector(unit ? v[0] / length : 0), out[1] = EncodeVector(unit ? v[1] / length : 0);
+            out[2] = EncodeVector(unit ? v[2] / length : 1);
+        } else if (s.mips == MipSpace::Linear) {
+            for (int k = 0; k < 3; ++k)
+                out[k] = EncodeLinear(tables, v[k]);
+        } else {
+            for (int k = 0; k < 3; ++k)
+                out[k] = EncodeStored(v[k]);
+        }
+        out[3] = EncodeStored(v[3]);
+    }
+}
+
 // Filters in float: each source row decoded and filtered across, then the
-// filtered rows down; then encoded by the kind of each channel.
+// filtered rows down, then encoded by the kind of each channel.
 void FilterLevel(const MipSettings& s, const MipPicture& upper, MipPicture& out)
 {
     const Tables& tables = GetTables();
     const auto& colour = s.normalMap ? tables.vector : s.mips == MipSpace::Linear ? tables.linear : tables.stored;
-    const std::array<const std::array<float, 256>*, 4> decode = {&colour, &colour, &colour, &tables.stored};
     const UINT sw = upper.width, sh = upper.height, dw = out.width, dh = out.height;
     const Taps across = MakeTaps(s.filter, s.wrap, sw, dw), down = MakeTaps(s.filter, s.wrap, sh, dh);
-
-    std::vector<float> source(std::size_t(sw) * 4), rows(std::size_t(dw) * sh * 4), row(std::size_t(dw) * 4);
+    const std::size_t n = std::size_t(dw) * 4;
+    std::vector<float> source(std::size_t(sw) * 4), rows(n * sh), row(n);
     for (UINT y = 0; y < sh; ++y) {
         const std::uint8_t* in = &upper.rgba[std::size_t(y) * sw * 4];
-        for (std::size_t i = 0; i < source.size(); ++i)
-            source[i] = (*decode[i % 4])[in[i]];
-        float* filtered = &rows[std::size_t(y) * dw * 4];
-        for (UINT x = 0; x < dw; ++x) {
-            float sum[4] = {0, 0, 0, 0};
-            for (UINT t = across.start[x]; t < across.start[x + 1]; ++t) {
-                const float w = across.weight[t], *texel = &source[std::size_t(across.index[t]) * 4];
-                for (int k = 0; k < 4; ++k)
-                    sum[k] += w * texel[k];
-            }
-            std::copy(sum, sum + 4, filtered + std::size_t(x) * 4);
+        for (std::size_t i = 0; i < source.size(); i += 4) {
+            source[i] = colour[in[i]], source[i + 1] = colour[in[i + 1]], source[i + 2] = colour[in[i + 2]];
+            source[i + 3] = tables.stored[in[i + 3]];
         }
+        Across(across, source.data(), dw, &rows[y * n]);
     }
     for (UINT y = 0; y < dh; ++y) {
-        std::fill(row.begin(), row.end(), 0.0f);
-        for (UINT t = down.start[y]; t < down.start[y + 1]; ++t) {
-            const float w = down.weight[t], *filtered = &rows[std::size_t(down.index[t]) * dw * 4];
-            for (std::size_t i = 0; i < row.size(); ++i)
-                row[i] += w * filtered[i];
-        }
-        std::uint8_t* texel = &out.rgba[std::size_t(y) * dw * 4];
-        for (UINT x = 0; x < dw; ++x, texel += 4) {
-            const float* v = &row[std::size_t(x) * 4];
-            if (s.normalMap) {
-                const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-                // A vector that cancels out points straight up.
-                const float n[3] = {length > 1e-6f ? v[0] / length : 0, length > 1e-6f ? v[1] / length : 0,
-                                    length > 1e-6f ? v[2] / length : 1};
-                for (int k = 0; k < 3; ++k)
-                    texel[k] = EncodeVector(n[k]);
-            } else {
-                for (int k = 0; k < 3; ++k)
-                    texel[k] = s.mips == MipSpace::Linear ? EncodeLinear(v[k]) : EncodeStored(v[k]);
-            }
-            texel[3] = EncodeStored(v[3]);
-        }
+        Down(down, y, rows, n, row.data());
+        EncodeRow(s, tables, row.data(), dw, &out.rgba[y * n]);
     }
 }
 
@@ -189,14 +227,18 @@ std::uint8_t ScaleAlpha(int alpha, double scale)
     return static_cast<std::uint8_t>(std::min(255.0, std::floor(alpha * scale + 0.5)));
 }
 
-double ScaledCoverage(const std::array<std::size_t, 256>& histogram, std::size_t texels, double scale,
-                      std::uint8_t test)
+// Coverage at `scale` from the level's texel counts at or above each alpha.
+double ScaledCoverage(const std::array<std::size_t, 257>& atOrAbove, double scale, std::uint8_t test)
 {
-    std::size_t covered = 0;
-    for (int a = 0; a < 256; ++a)
-        if (ScaleAlpha(a, scale) >= test)
-            covered += histogram[a];
-    return double(covered) / double(texels);
+    int lo = 0, hi = 256;  // the least alpha that scales to the test or above
+    while (lo < hi) {
+        const int mid = (lo + hi) / 2;
+        if (ScaleAlpha(mid, scale) >= test)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return double(atOrAbove[lo]) / double(atOrAbove[0]);
 }
 
 // Scales the level's alpha so that its coverage comes nearest `coverage`.
@@ -208,16 +250,20 @@ void MatchCoverage(MipPicture& level, double coverage, std::uint8_t test)
 {
     if (test == 0)
         return;  // every texel passes at any scale
-    std::array<std::size_t, 256> histogram{};
+    std::array<std::size_t, 257> atOrAbove{};
     for (std::size_t i = 3; i < level.rgba.size(); i += 4)
-        ++histogram[level.rgba[i]];
-    const std::size_t texels = level.rgba.size() / 4;
-    double lo = 0, hi = 256;  // at 256 every alpha above 0 saturates
-    for (int step = 0; step < 40; ++step) {
+        ++atOrAbove[level.rgba[i]];
+    for (int a = 254; a >= 0; --a)
+        atOrAbove[a] += atOrAbove[a + 1];
+    // At 256 every alpha above 0 saturates.  24 halvings leave a step of
+    // 1.5e-5, finer than the 0.002 between the scales at which the two
+    // highest alphas reach the test.
+    double lo = 0, hi = 256;
+    for (int step = 0; step < 24; ++step) {
         const double mid = (lo + hi) / 2;
-        (ScaledCoverage(histogram, texels, mid, test) >= coverage ? hi : lo) = mid;
+        (ScaledCoverage(atOrAbove, mid, test) >= coverage ? hi : lo) = mid;
     }
-    auto miss = [&](double scale) { return std::abs(ScaledCoverage(histogram, texels, scale, test) - coverage); };
+    auto miss = [&](double scale) { return std::abs(ScaledCoverage(atOrAbove, scale, test) - coverage); };
     double scale = miss(hi) <= miss(lo) ? hi : lo;
     if (miss(1) <= miss(scale))
         return;
@@ -249,13 +295,16 @@ MipPicture MipNextLevel(const MipSettings& settings, const MipPicture& upper, do
     return out;
 }
 
-std::vector<MipPicture> MipBuildChain(const MipSettings& settings, MipPicture level0, UINT levels)
+std::vector<MipPicture> MipBuildChain(const MipSettings& settings, const MipPicture& level0, UINT count)
 {
     const double coverage = settings.alphaCoverage ? MipAlphaCoverage(level0, settings.alphaTest) : 0;
     std::vector<MipPicture> chain;
-    chain.push_back(std::move(level0));
-    while ((levels == 0 || chain.size() < levels) && (chain.back().width > 1 || chain.back().height > 1))
-        chain.push_back(MipNextLevel(settings, chain.back(), coverage));
+    for (const MipPicture* upper = &level0; count == 0 || chain.size() < count; upper = &chain.back()) {
+        if (upper->width == 1 && upper->height == 1)
+            break;
+        MipPicture next = MipNextLevel(settings, *upper, coverage);
+        chain.push_back(std::move(next));
+    }
     return chain;
 }
 

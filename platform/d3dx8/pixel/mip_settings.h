@@ -66,8 +66,9 @@ double MipAlphaCoverage(const MipPicture& picture, std::uint8_t test);
 // settings.alphaCoverage is set.  Pure function, safe on any thread.
 MipPicture MipNextLevel(const MipSettings& settings, const MipPicture& upper, double coverage);
 
-// Level 0 and the `levels` - 1 levels below it (levels 0: down to 1 x 1).
-std::vector<MipPicture> MipBuildChain(const MipSettings& settings, MipPicture level0, UINT levels = 0);
+// The levels below level 0, each from the one above: `count` of them, or
+// (count 0) down to 1 x 1.  Alpha coverage is matched to level0's.
+std::vector<MipPicture> MipBuildChain(const MipSettings& settings, const MipPicture& level0, UINT count = 0);
 
 // The 2x2 box of stored values, from an upper level in memory (pw x ph) to
 // the next (max(1, pw / 2) x max(1, ph / 2)), as the converter's default
