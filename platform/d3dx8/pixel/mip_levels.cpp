@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace d3dx::pixel {
 
@@ -115,10 +116,15 @@ Taps MakeTaps(MipFilter filter, bool wrap, UINT sw, UINT dw)
 {
     Taps taps;
     const double scale = double(sw) / dw;
+    // The Kaiser taps as (offset from the first, weight): the same for every
+    // texel whose centre sits at the same distance from its first tap, as
+    // all do when the scale is whole.
+    std::vector<std::pair<long, double>> kernel;
+    double kernelAt = -1;
+    std::vector<double> weights;
     for (UINT x = 0; x < dw; ++x) {
-        const std::size_t first = taps.weight.size();
-        taps.start.push_back(static_cast<UINT>(first));
-        std::vector<double> weights;
+        taps.start.push_back(static_cast<UINT>(taps.weight.size()));
+        weights.clear();
         if (sw == dw) {
             taps.index.push_back(x);
             weights.push_back(1);
@@ -131,12 +137,17 @@ Taps MakeTaps(MipFilter filter, bool wrap, UINT sw, UINT dw)
         } else {
             const double centre = (x + 0.5) * scale, reach = kKaiserRadius * scale;
             const auto lo = static_cast<long>(std::floor(centre - reach));
-            const auto hi = static_cast<long>(std::ceil(centre + reach));
-            for (long i = lo; i <= hi; ++i)
-                if (const double w = KaiserSinc((i + 0.5 - centre) / scale); w != 0) {
-                    taps.index.push_back(EdgeIndex(i, sw, wrap));
-                    weights.push_back(w);
-                }
+            if (centre - lo != kernelAt) {
+                kernel.clear();
+                kernelAt = centre - lo;
+                for (long i = lo; i <= static_cast<long>(std::ceil(centre + reach)); ++i)
+                    if (const double w = KaiserSinc((i + 0.5 - centre) / scale); w != 0)
+                        kernel.emplace_back(i - lo, w);
+            }
+            for (const auto& [offset, w] : kernel) {
+                taps.index.push_back(EdgeIndex(lo + offset, sw, wrap));
+                weights.push_back(w);
+            }
         }
         double sum = 0;
         for (double w : weights)
@@ -148,39 +159,58 @@ Taps MakeTaps(MipFilter filter, bool wrap, UINT sw, UINT dw)
     return taps;
 }
 
-// One row filtered across: four channels a texel, `taps` per destination
-// texel.
-void Across(const Taps& taps, const float* source, UINT dw, float* out)
+// A texel's four channels in one vector register (the compiler's vector
+// type: SSE on x86, NEON on ARM, or plain floats).
+using Texel = float __attribute__((vector_size(16)));
+
+// One row filtered across.  Even and odd taps add into two sums, so that
+// the additions of a long kernel do not wait on each other.
+void Across(const Taps& taps, const Texel* source, UINT dw, Texel* out)
 {
+    const UINT *start = taps.start.data(), *index = taps.index.data();
+    const float* weight = taps.weight.data();
     for (UINT x = 0; x < dw; ++x) {
-        float sum[4] = {0, 0, 0, 0};
-        for (UINT t = taps.start[x]; t < taps.start[x + 1]; ++t) {
-            const float w = taps.weight[t], *texel = source + std::size_t(taps.index[t]) * 4;
-            for (int k = 0; k < 4; ++k)
-                sum[k] += w * texel[k];
+        Texel even = {0, 0, 0, 0}, odd = {0, 0, 0, 0};
+        UINT t = start[x];
+        const UINT end = start[x + 1];
+        for (; t + 1 < end; t += 2) {
+            even += weight[t] * source[index[t]];
+            odd += weight[t + 1] * source[index[t + 1]];
         }
-        std::copy(sum, sum + 4, out + std::size_t(x) * 4);
+        if (t < end)
+            even += weight[t] * source[index[t]];
+        out[x] = even + odd;
     }
 }
 
-// Destination row y from the rows filtered across (n floats each).
-void Down(const Taps& taps, UINT y, const std::vector<float>& rows, std::size_t n, float* out)
+// Destination row y from the rows filtered across (dw texels each), four
+// texels at a time so that four sums run side by side.
+void Down(const Taps& taps, UINT y, const Texel* rows, UINT dw, Texel* out)
 {
     const UINT first = taps.start[y], end = taps.start[y + 1];
-    for (std::size_t i = 0; i < n; i += 4) {
-        float sum[4] = {0, 0, 0, 0};
+    const UINT* index = taps.index.data();
+    const float* weight = taps.weight.data();
+    UINT x = 0;
+    for (; x + 4 <= dw; x += 4) {
+        Texel a = {0, 0, 0, 0}, b = a, c = a, d = a;
         for (UINT t = first; t < end; ++t) {
-            const float w = taps.weight[t], *texel = &rows[taps.index[t] * n + i];
-            for (int k = 0; k < 4; ++k)
-                sum[k] += w * texel[k];
+            const Texel* row = rows + std::size_t(index[t]) * dw + x;
+            a += weight[t] * row[0], b += weight[t] * row[1], c += weight[t] * row[2], d += weight[t] * row[3];
         }
-        std::copy(sum, sum + 4, out + i);
+        out[x] = a, out[x + 1] = b, out[x + 2] = c, out[x + 3] = d;
+    }
+    for (; x < dw; ++x) {
+        Texel a = {0, 0, 0, 0};
+        for (UINT t = first; t < end; ++t)
+            a += weight[t] * rows[std::size_t(index[t]) * dw + x];
+        out[x] = a;
     }
 }
 
-void EncodeRow(const MipSettings& s, const Tables& tables, const float* v, UINT n, std::uint8_t* out)
+void EncodeRow(const MipSettings& s, const Tables& tables, const Texel* row, UINT n, std::uint8_t* out)
 {
-    for (UINT x = 0; x < n; ++x, v += 4, out += 4) {
+    for (UINT x = 0; x < n; ++x, out += 4) {
+        const Texel v = row[x];
         if (s.normalMap) {
             // A vector that cancels out points straight up.
             const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
@@ -206,19 +236,16 @@ void FilterLevel(const MipSettings& s, const MipPicture& upper, MipPicture& out)
     const auto& colour = s.normalMap ? tables.vector : s.mips == MipSpace::Linear ? tables.linear : tables.stored;
     const UINT sw = upper.width, sh = upper.height, dw = out.width, dh = out.height;
     const Taps across = MakeTaps(s.filter, s.wrap, sw, dw), down = MakeTaps(s.filter, s.wrap, sh, dh);
-    const std::size_t n = std::size_t(dw) * 4;
-    std::vector<float> source(std::size_t(sw) * 4), rows(n * sh), row(n);
+    std::vector<Texel> source(sw), rows(std::size_t(dw) * sh), row(dw);
     for (UINT y = 0; y < sh; ++y) {
         const std::uint8_t* in = &upper.rgba[std::size_t(y) * sw * 4];
-        for (std::size_t i = 0; i < source.size(); i += 4) {
-            source[i] = colour[in[i]], source[i + 1] = colour[in[i + 1]], source[i + 2] = colour[in[i + 2]];
-            source[i + 3] = tables.stored[in[i + 3]];
-        }
-        Across(across, source.data(), dw, &rows[y * n]);
+        for (UINT x = 0; x < sw; ++x, in += 4)
+            source[x] = Texel{colour[in[0]], colour[in[1]], colour[in[2]], tables.stored[in[3]]};
+        Across(across, source.data(), dw, &rows[std::size_t(y) * dw]);
     }
     for (UINT y = 0; y < dh; ++y) {
-        Down(down, y, rows, n, row.data());
-        EncodeRow(s, tables, row.data(), dw, &out.rgba[y * n]);
+        Down(down, y, rows.data(), dw, row.data());
+        EncodeRow(s, tables, row.data(), dw, &out.rgba[std::size_t(y) * dw * 4]);
     }
 }
 
