@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <time.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -87,15 +86,6 @@ double DecodedError(const Picture& p, bool dxt5, const std::vector<std::uint8_t>
     return error;
 }
 
-// CPU time of this thread: the machine is shared, and time spent waiting
-// for a core is not the encoder's.
-double ThreadSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
-}
-
 // An encode longer than this is not repeated; shorter ones are repeated in
 // batches of at least kBatch seconds, as the clock costs about a
 // microsecond a reading and a small picture encodes in a few.
@@ -107,17 +97,17 @@ constexpr double kBatch = 2e-3;
 // of a shared machine that a minimum over whole runs of a corpus keeps.
 double FastestEncode(const Encoder& encoder, const Picture& p, bool dxt5, std::uint8_t* blocks, int reps)
 {
-    double start = ThreadSeconds();
+    double start = bench::ThreadSeconds();
     encoder.encode(p, dxt5, blocks);
-    double fastest = ThreadSeconds() - start;
+    double fastest = bench::ThreadSeconds() - start;
     if (fastest > kRepeatAbove)
         return fastest;
     const int batch = static_cast<int>(std::clamp(kBatch / std::max(fastest, 1e-9), 1.0, 1e4));
     for (int rep = 0; rep < reps; ++rep) {
-        start = ThreadSeconds();
+        start = bench::ThreadSeconds();
         for (int k = 0; k < batch; ++k)
             encoder.encode(p, dxt5, blocks);
-        fastest = std::min(fastest, (ThreadSeconds() - start) / batch);
+        fastest = std::min(fastest, (bench::ThreadSeconds() - start) / batch);
     }
     return fastest;
 }
@@ -172,27 +162,7 @@ Result Pooled(const std::vector<Result>& results, std::size_t stride, std::size_
 
 std::vector<Corpus> LoadCorpora(const std::vector<std::string>& args, double maxPixels)
 {
-    std::vector<std::pair<std::string, std::string>> named;
-    for (const auto& arg : args) {
-        const std::size_t eq = arg.find('=');
-        if (eq != std::string::npos)
-            named.emplace_back(arg.substr(0, eq), arg.substr(eq + 1));
-        else
-            named.emplace_back(std::filesystem::path(arg).filename().string(), arg);
-    }
-    if (args.empty()) {
-        const std::pair<const char*, const char*> packages[] = {
-            {"etr terrains", "/usr/share/games/etr/terrains"}, {"etr objects", "/usr/share/games/etr/objects"},
-            {"neverball", "/usr/share/games/neverball"},       {"minetest", "/usr/share/games/minetest"},
-            {"freegish", "/usr/share/games/freegish"},         {"gl-117", "/usr/share/games/gl-117"},
-            {"billard-gl", "/usr/share/games/billard-gl"},     {"csmash", "/usr/share/games/csmash"}};
-        for (const auto& [name, folder] : packages)
-            if (std::filesystem::is_directory(folder))
-                named.emplace_back(name, folder);
-        if (named.empty())
-            std::fprintf(stderr, "bench_dxt: no texture packages found (run bench/install-corpus.sh and "
-                                 "bench/install-realworld.sh); generated pictures only\n");
-    }
+    const auto named = bench::CorpusFolders(args, "bench_dxt");
     std::vector<Corpus> corpora(1);
     corpora[0].name = "generated";
     corpora[0].pictures = bench::GeneratedPictures();
@@ -242,18 +212,15 @@ constexpr Bar kBars[] = {
 
 int main(int argc, char** argv)
 {
-    int reps = 3;
+    bench::CorpusOptions options;
     bool iterative = false;
-    double maxMpix = 4;
     std::string only;
     std::vector<std::string> folders;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--reps" && i + 1 < argc)
-            reps = std::max(1, std::atoi(argv[++i]));
-        else if (arg == "--max-mpix" && i + 1 < argc)
-            maxMpix = std::max(0.001, std::atof(argv[++i]));
-        else if (arg == "--iterative")
+        if (bench::TakeCorpusOption(argc, argv, i, options))
+            continue;
+        if (arg == "--iterative")
             iterative = true;
         else if (arg == "--only" && i + 1 < argc)
             only = argv[++i];
@@ -271,7 +238,7 @@ int main(int argc, char** argv)
         } else
             folders.push_back(arg);
     }
-    const std::vector<Corpus> corpora = LoadCorpora(folders, maxMpix * 1e6);
+    const std::vector<Corpus> corpora = LoadCorpora(folders, options.maxMpix * 1e6);
 
     auto encoders = Encoders(iterative);
     if (!only.empty())
@@ -300,7 +267,7 @@ int main(int argc, char** argv)
                 for (std::size_t e = 0; e < encoders.size(); ++e) {
                     Result& r = results[c * rowStride + e * 2 + f];
                     blocks.assign(std::size_t{p.width / 4} * (p.height / 4) * (dxt5 ? 16 : 8), 0);
-                    r.seconds += FastestEncode(encoders[e], p, dxt5, blocks.data(), reps);
+                    r.seconds += FastestEncode(encoders[e], p, dxt5, blocks.data(), options.reps);
                     r.squaredError += DecodedError(p, dxt5, blocks, scratch);
                     r.samples += double(p.width) * p.height * (dxt5 ? 4 : 3);
                 }
@@ -313,7 +280,7 @@ int main(int argc, char** argv)
     std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
     std::printf("bench_dxt  %s  %s  path %s  per picture the fastest of %d batches of encodes (none above %.1f s), "
                 "one thread, thread CPU time\n\n",
-                date, CpuName().c_str(), PathName(dxt::ActivePath()), reps, kRepeatAbove);
+                date, CpuName().c_str(), PathName(dxt::ActivePath()), options.reps, kRepeatAbove);
     std::printf("| corpus | pictures | DXT1 on | DXT5 on |\n|---|---:|---:|---:|\n");
     for (const auto& c : corpora)
         std::printf("| %s | %zu | %zu opaque, %.2f Mpix | %zu, %.2f Mpix |\n", c.name.c_str(), c.pictures.size(),

@@ -8,9 +8,11 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <time.h>
 #include <tuple>
 
 namespace bench {
@@ -142,6 +144,52 @@ std::vector<Picture> LoadPictures(const std::string& folder, double maxPixels)
         pictures.push_back(std::move(p));
     }
     return pictures;
+}
+
+std::vector<std::pair<std::string, std::string>> CorpusFolders(const std::vector<std::string>& args,
+                                                               const char* program)
+{
+    std::vector<std::pair<std::string, std::string>> named;
+    for (const auto& arg : args) {
+        const std::size_t eq = arg.find('=');
+        if (eq != std::string::npos)
+            named.emplace_back(arg.substr(0, eq), arg.substr(eq + 1));
+        else
+            named.emplace_back(std::filesystem::path(arg).filename().string(), arg);
+    }
+    if (args.empty()) {
+        const std::pair<const char*, const char*> packages[] = {
+            {"etr terrains", "/usr/share/games/etr/terrains"}, {"etr objects", "/usr/share/games/etr/objects"},
+            {"neverball", "/usr/share/games/neverball"},       {"minetest", "/usr/share/games/minetest"},
+            {"freegish", "/usr/share/games/freegish"},         {"gl-117", "/usr/share/games/gl-117"},
+            {"billard-gl", "/usr/share/games/billard-gl"},     {"csmash", "/usr/share/games/csmash"}};
+        for (const auto& [name, folder] : packages)
+            if (std::filesystem::is_directory(folder))
+                named.emplace_back(name, folder);
+        if (named.empty())
+            std::fprintf(stderr, "%s: no texture packages found (run bench/install-corpus.sh and "
+                                 "bench/install-realworld.sh); generated pictures only\n", program);
+    }
+    return named;
+}
+
+bool TakeCorpusOption(int argc, char** argv, int& i, CorpusOptions& options)
+{
+    const std::string arg = argv[i];
+    if (i + 1 >= argc || (arg != "--reps" && arg != "--max-mpix"))
+        return false;
+    if (arg == "--reps")
+        options.reps = std::max(1, std::atoi(argv[++i]));
+    else
+        options.maxMpix = std::max(0.001, std::atof(argv[++i]));
+    return true;
+}
+
+double ThreadSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
 }
 
 std::vector<Picture> GeneratedPictures()
