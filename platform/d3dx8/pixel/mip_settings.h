@@ -5,12 +5,14 @@
 // packed without padding (the order SourceRows::ReadRgba8 gives).  Level
 // n + 1 of a w x h level is max(1, w / 2) x max(1, h / 2).
 //
-// With every setting at its default, a level is exactly the converter's box
-// filter of stored values (filter_texture.cpp): each texel the rounded
-// average (a + b + c + d + 2) >> 2 of a 2x2 block, source rows and columns
-// clamped to the last, so an odd side's last texel is not read.  Every other
-// colour space or filter samples soundly: a destination texel covers
-// sw / dw source texels (2.5 for 5 -> 2), so no texel is skipped.
+// The box of stored values (mips box, filter box, no normal map) is exactly
+// the converter's box filter (filter_texture.cpp), so with every setting at
+// its default the bytes are today's: each texel the rounded average
+// (a + b + c + d + 2) >> 2 of a 2x2 block, source rows and columns clamped
+// to the last, so an odd side's last texel is not read.  Linear light, the
+// Kaiser filter and normal maps filter in float and sample soundly: a
+// destination texel covers sw / dw source texels (2.5 for 5 -> 2), so no
+// texel is skipped.  Alpha coverage scales the alpha of either result.
 #pragma once
 
 #include "d3d8.h"
