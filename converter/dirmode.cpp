@@ -5,6 +5,7 @@
 #include "comptr.h"
 #include "ddswriter.h"
 #include "dprintf.h"
+#include "formats.h"
 #include "log.h"
 #include "misc.h"
 #include "parallel.h"
@@ -44,8 +45,6 @@ bool EndsWithTga(const std::string& path)
 {
     return path.size() >= 3 && win32::StrICmp(path.c_str() + path.size() - 3, "tga") == 0;
 }
-
-bool IsFinal(D3DFORMAT format) { return format == D3DFMT_DXT1 || format == D3DFMT_DXT5 || format == D3DFMT_P8; }
 
 // The DDS name of a key: everything from its last "." replaced by ".dds";
 // empty for a key without a dot, which is skipped.
@@ -137,7 +136,8 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
         }
         D3DSURFACE_DESC desc{};
         texture->GetLevelDesc(0, &desc);
-        if (outDir || !IsFinal(desc.Format)) {
+        const FormatInfo* info = D3DFormatInfo(desc.Format);
+        if (outDir || !info || !info->engineFinal) {
             const D3DFORMAT target = EndsWithTga(path) ? D3DFMT_DXT5 : D3DFMT_DXT1;
             IDirect3DDevice8* dev = device;
             IDirect3DTexture8* converted = Tex_Convert(&dev, texture.get(), target);

@@ -3,6 +3,7 @@
 #include "cddsbuild.h"
 #include "comptr.h"
 #include "dprintf.h"
+#include "formats.h"
 #include "loadtexture.h"
 #include "log.h"
 #include "misc.h"
@@ -26,20 +27,13 @@ struct PaletteDeleter {
     void operator()(PALETTEENTRY* p) const { delete[] p; }
 };
 
+// The item's alpha flag marks the alpha formats that DDS files are written
+// in; textures of the other formats with alpha (A8L8, A8R3G3B2 ...) are
+// stored with the flag clear.
 bool HasAlpha(D3DFORMAT format)
 {
-    switch (format) {
-    case D3DFMT_DXT2:
-    case D3DFMT_DXT3:
-    case D3DFMT_DXT4:
-    case D3DFMT_DXT5:
-    case D3DFMT_A8R8G8B8:
-    case D3DFMT_A1R5G5B5:
-    case D3DFMT_A4R4G4B4:
-        return true;
-    default:
-        return false;
-    }
+    const FormatInfo* info = D3DFormatInfo(format);
+    return info && info->dds != DdsRecord::None && FormatHasAlpha(*info);
 }
 
 std::string UpperCase(std::string s)
