@@ -48,3 +48,15 @@ IDirect3DTexture8* Tex_Convert(IDirect3DDevice8** device, IDirect3DTexture8* sou
     source->Release();
     return result.release();
 }
+
+bool Tex_ConvertInPlace(IDirect3DDevice8* device, ComPtr<IDirect3DTexture8>& texture, D3DFORMAT format)
+{
+    IDirect3DTexture8* converted = Tex_Convert(&device, texture.get(), format);
+    if (!converted)
+        return false;
+    if (converted != texture.get()) {
+        texture.release(); // Tex_Convert used up that reference
+        texture.reset(converted);
+    }
+    return true;
+}
