@@ -24,7 +24,7 @@ enum class FormatKind : std::uint8_t {
 // The pixel-format record a DDS file of the format carries when the
 // converter writes one.
 enum class DdsRecord : std::uint8_t {
-    None,    // not written: such textures are converted before they are saved
+    None,    // not written as DDS (palettised, luminance, bump, video, X8R8G8B8 ...)
     FourCC,  // DDPF_FOURCC with the format as the code
     Rgb,     // DDPF_RGB with the bit count and masks, DDPF_ALPHAPIXELS with an alpha mask
 };
