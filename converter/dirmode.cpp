@@ -5,15 +5,16 @@
 #include "comptr.h"
 #include "ddswriter.h"
 #include "dprintf.h"
+#include "formats.h"
 #include "log.h"
 #include "misc.h"
-#include "parallel.h"
 #include "pipeline.h"
 #include "modes.h"
 #include "texconvert.h"
 #include "texfile.h"
 #include "texload.h"
 #include "win32.h"
+#include "worker_budget.h"
 
 #include <algorithm>
 #include <memory>
@@ -44,8 +45,6 @@ bool EndsWithTga(const std::string& path)
 {
     return path.size() >= 3 && win32::StrICmp(path.c_str() + path.size() - 3, "tga") == 0;
 }
-
-bool IsFinal(D3DFORMAT format) { return format == D3DFMT_DXT1 || format == D3DFMT_DXT5 || format == D3DFMT_P8; }
 
 // The DDS name of a key: everything from its last "." replaced by ".dds";
 // empty for a key without a dot, which is skipped.
@@ -79,9 +78,12 @@ std::vector<bool> ReadsWhatTheRunWrites(const std::vector<std::pair<std::string,
 }
 
 void WriteTexFileGuarded(IDirect3DDevice8* device, const char* texFile, const std::vector<IDirect3DTexture8*>& textures,
-                         const std::vector<std::string>& names, const std::vector<PALETTEENTRY*>& palettes)
+                         const std::vector<std::string>& names, const std::vector<PalettePtr>& owned)
 {
     dprintf("\nsave file %s version %d  ", texFile, kTexFileVersion);
+    std::vector<PALETTEENTRY*> palettes;
+    for (const PalettePtr& p : owned)
+        palettes.push_back(p.get());
     try {
         Tex_WriteTexFile(device, texFile, textures, names, palettes, static_cast<int>(textures.size()));
     } catch (const char* text) {
@@ -95,8 +97,8 @@ void WriteTexFileGuarded(IDirect3DDevice8* device, const char* texFile, const st
 
 } // namespace
 
-int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* extension, const char* outDir,
-                     const char* texFile)
+ExitCode RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* extension, const char* outDir,
+                          const char* texFile)
 {
     if (outDir)
         win32::CreateDirectoryA(outDir);
@@ -104,7 +106,7 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     TextureFileMap files;
     FindTextureFiles(inDir, extension, files);
     if (files.empty())
-        return -1;
+        return kExitNoInput;
     const std::vector<std::pair<std::string, std::string>> entries(files.begin(), files.end());
     const std::vector<bool> afterEarlier = ReadsWhatTheRunWrites(entries, outDir);
 
@@ -112,7 +114,7 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     // process ends; the writer reads them after the scan.
     std::vector<IDirect3DTexture8*> textures;
     std::vector<std::string> names;
-    std::vector<PALETTEENTRY*> palettes;
+    std::vector<PalettePtr> palettes;
 
     // Loading and compressing one file is independent of the others, so the
     // next files are prepared while earlier ones are delivered.  One file
@@ -123,31 +125,26 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     // with one output name the later one's file stays, as with one thread.
     struct Prepared {
         IDirect3DTexture8* texture = nullptr;
-        PALETTEENTRY* palette = nullptr; // for "-complex" only
+        PalettePtr palette; // for "-complex" only
     };
     auto prepare = [&](std::size_t index) {
         const auto& [key, path] = entries[index];
         Prepared out;
         PALETTEENTRY* loaded = nullptr;
         ComPtr<IDirect3DTexture8> texture(Tex_LoadFile(path.c_str(), device, &loaded));
-        std::unique_ptr<PALETTEENTRY[]> palette(loaded);
+        PalettePtr palette(loaded);
         if (!texture) {
             dprintf("can't open %s\n", path.c_str());
             return out;
         }
         D3DSURFACE_DESC desc{};
         texture->GetLevelDesc(0, &desc);
-        if (outDir || !IsFinal(desc.Format)) {
+        const FormatInfo* info = D3DFormatInfo(desc.Format);
+        if (outDir || !info || !info->engineFinal) {
             const D3DFORMAT target = EndsWithTga(path) ? D3DFMT_DXT5 : D3DFMT_DXT1;
-            IDirect3DDevice8* dev = device;
-            IDirect3DTexture8* converted = Tex_Convert(&dev, texture.get(), target);
-            if (!converted) {
+            if (!Tex_ConvertInPlace(device, texture, target)) {
                 dprintf("can't convert %s\n", path.c_str());
                 return out;
-            }
-            if (converted != texture.get()) {
-                texture.release();
-                texture.reset(converted);
             }
         }
         // A key without a dot names no output and is skipped without a word.
@@ -155,7 +152,7 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
             return out;
         out.texture = texture.release();
         if (!outDir) {
-            out.palette = palette.release();
+            out.palette = std::move(palette);
             dprintf("push %s -> %s\n", path.c_str(), key.c_str());
         }
         return out;
@@ -175,7 +172,7 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
         }
         textures.push_back(p.texture);
         names.push_back(key);
-        palettes.push_back(p.palette);
+        palettes.push_back(std::move(p.palette));
     };
     const unsigned threads = d3dx::WorkerBudget();
     RunInOrder<Prepared>(entries.size(), threads > 1 ? threads + 1 : threads, prepare, deliver,
@@ -186,7 +183,5 @@ int RunDirectoryMode(IDirect3DDevice8* device, const char* inDir, const char* ex
     // The writer is done with them; nothing else uses them before exit.
     for (IDirect3DTexture8* t : textures)
         t->Release();
-    for (PALETTEENTRY* p : palettes)
-        delete[] p;
-    return 0;
+    return kExitFolderDone;
 }

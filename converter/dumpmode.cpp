@@ -44,7 +44,7 @@ ComPtr<IDirect3DTexture8> ThroughPalette(IDirect3DDevice8* device, IDirect3DText
 
 } // namespace
 
-int RunDumpMode(IDirect3DDevice8* device, const char* texFile, const char* outDir, bool storedLevelsOnly)
+ExitCode RunDumpMode(IDirect3DDevice8* device, const char* texFile, const char* outDir, bool storedLevelsOnly)
 {
     if (outDir)
         win32::CreateDirectoryA(outDir);
@@ -52,7 +52,7 @@ int RunDumpMode(IDirect3DDevice8* device, const char* texFile, const char* outDi
     lTextureManager manager;
     manager.Init(device, D3DPOOL_MANAGED, false, nullptr);
     if (!manager.InitTexFile(texFile))
-        return 1;
+        return kExitRanToEnd;
     ILandTexturesFile* file = manager.getTexturesFile();
 
     for (int j = 0; j < file->GetTexturesCount(); ++j) {
@@ -82,5 +82,5 @@ int RunDumpMode(IDirect3DDevice8* device, const char* texFile, const char* outDi
         else
             dprintf("%s\n", name);
     }
-    return 1;
+    return kExitRanToEnd;
 }

@@ -16,10 +16,10 @@ constexpr const char* kUsage[] = {
     "Mipforge.exe -xml <Project FileName> <CDDS FileName>\n",
 };
 
-int Complain()
+ExitCode Complain()
 {
     dprintf("%s", "Incorrect calling \nPlease type >Mipforge <InDir> <OutDir> [<Out complex file>]");
-    return 0;
+    return kExitBadArguments;
 }
 
 bool Is(const char* arg, const char* option) { return win32::StrICmp(arg, option) == 0; }
@@ -39,7 +39,7 @@ int MipforgeMain(int argc, char** argv)
     static IDirect3D8* d3d = nullptr;
     static IDirect3DDevice8* device = nullptr;
     if (FAILED(OpenRenderingDevice(&d3d, &device)))
-        return E_FAIL;
+        return kExitNoDevice;
 
     // A mode never reads past the argument list: a command line that lacks
     // one of the mode's operands gets the argument complaint.
@@ -47,8 +47,7 @@ int MipforgeMain(int argc, char** argv)
     if (Is(mode, "-xml")) {
         if (argc < 4)
             return Complain();
-        RunProjectBuildMode(device, argv[2], argv[3]);
-        return 1;
+        return RunProjectBuildMode(device, argv[2], argv[3]);
     }
     if (Is(mode, "-complex")) {
         if (argc < 5)
@@ -56,8 +55,7 @@ int MipforgeMain(int argc, char** argv)
         return RunDirectoryMode(device, argv[2], argv[3], nullptr, argv[4]);
     }
     if (Is(mode, "-dump") || Is(mode, "-dumpperm")) {
-        RunDumpMode(device, argv[2], argc > 3 ? argv[3] : nullptr, Is(mode, "-dumpperm"));
-        return 1;
+        return RunDumpMode(device, argv[2], argc > 3 ? argv[3] : nullptr, Is(mode, "-dumpperm"));
     }
     if (Is(mode, "-noise")) {
         if (argc < 5)

@@ -3,14 +3,16 @@
 #include "cddsbuild.h"
 #include "comptr.h"
 #include "dprintf.h"
+#include "formats.h"
 #include "loadtexture.h"
 #include "log.h"
 #include "misc.h"
 #include "modes.h"
-#include "parallel.h"
 #include "pipeline.h"
 #include "project.h"
+#include "texload.h"
 #include "win32.h"
+#include "worker_budget.h"
 
 #include <cstdlib>
 #include <memory>
@@ -22,24 +24,13 @@
 
 namespace {
 
-struct PaletteDeleter {
-    void operator()(PALETTEENTRY* p) const { delete[] p; }
-};
-
+// The item's alpha flag marks the alpha formats that DDS files are written
+// in; textures of the other formats with alpha (A8L8, A8R3G3B2 ...) are
+// stored with the flag clear.
 bool HasAlpha(D3DFORMAT format)
 {
-    switch (format) {
-    case D3DFMT_DXT2:
-    case D3DFMT_DXT3:
-    case D3DFMT_DXT4:
-    case D3DFMT_DXT5:
-    case D3DFMT_A8R8G8B8:
-    case D3DFMT_A1R5G5B5:
-    case D3DFMT_A4R4G4B4:
-        return true;
-    default:
-        return false;
-    }
+    const FormatInfo* info = D3DFormatInfo(format);
+    return info && info->dds != DdsRecord::None && FormatHasAlpha(*info);
 }
 
 std::string UpperCase(std::string s)
@@ -89,23 +80,23 @@ void WaitForKey()
 
 } // namespace
 
-int RunProjectBuildMode(IDirect3DDevice8* device, const char* projectFile, const char* cddsFile)
+ExitCode RunProjectBuildMode(IDirect3DDevice8* device, const char* projectFile, const char* cddsFile)
 {
     project::tree tree;
     {
         misc::mmf map;
         if (!map.open(projectFile, true))
-            return 0;
+            return kExitRanToEnd;
         try {
             xmlparse(static_cast<const char*>(map.data()), static_cast<long>(map.size()), tree);
         } catch (...) {
-            return 0;
+            return kExitRanToEnd;
         }
     }
 
     std::vector<TextureEntry> entries;
     std::vector<ComPtr<IDirect3DTexture8>> textures;
-    std::vector<std::unique_ptr<PALETTEENTRY[], PaletteDeleter>> palettes;
+    std::vector<PalettePtr> palettes;
     std::string failures;
     int failed = 0;
     const project::const_iterator root = project::root(tree);
@@ -183,5 +174,5 @@ int RunProjectBuildMode(IDirect3DDevice8* device, const char* projectFile, const
     }
     dprintf("press any key");
     WaitForKey();
-    return 0;
+    return kExitRanToEnd;
 }

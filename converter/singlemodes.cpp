@@ -16,16 +16,6 @@
 #include <cstring>
 #include <memory>
 
-namespace {
-
-// The loader's palette block, released with delete[].
-struct PaletteDeleter {
-    void operator()(PALETTEENTRY* p) const { delete[] p; }
-};
-using PalettePtr = std::unique_ptr<PALETTEENTRY[], PaletteDeleter>;
-
-} // namespace
-
 IDirect3DTexture8* LoadTexture(IDirect3DDevice8* device, const char* file, const char* formatName, const char* mips,
                                PALETTEENTRY** palette)
 {
@@ -83,21 +73,21 @@ IDirect3DTexture8* LoadTexture(IDirect3DDevice8* device, const char* file, const
     return result.release();
 }
 
-int RunSingleMode(IDirect3DDevice8* device, const char* file, const char* format, const char* mips,
-                  const char* outFile)
+ExitCode RunSingleMode(IDirect3DDevice8* device, const char* file, const char* format, const char* mips,
+                       const char* outFile)
 {
     dprintf("LoadTexture %s, %s, %s\n", file, format, mips);
     PALETTEENTRY* paletteRaw = nullptr;
     ComPtr<IDirect3DTexture8> texture(LoadTexture(device, file, format, mips, &paletteRaw));
     PalettePtr palette(paletteRaw);
     if (!texture)
-        return 0;
+        return kExitNotLoaded;
     if (FAILED(Tex_SaveDDS(texture.get(), outFile)))
         dprintf("can't save %s\n", outFile);
-    return 1;
+    return kExitRanToEnd;
 }
 
-int RunNoiseMode(IDirect3DDevice8* device, const char* source, const char* outFile, const char* decrementText)
+ExitCode RunNoiseMode(IDirect3DDevice8* device, const char* source, const char* outFile, const char* decrementText)
 {
     const long decrement = std::atol(decrementText);
     PALETTEENTRY* paletteRaw = nullptr;
@@ -105,19 +95,14 @@ int RunNoiseMode(IDirect3DDevice8* device, const char* source, const char* outFi
     PalettePtr palette(paletteRaw);
     if (!texture) {
         dprintf("can't open %s\n", source);
-        return -1;
+        return kExitNoInput;
     }
 
     // The fade works on 32-bit pixels with alpha in the fourth byte; any
     // other source is brought to A8R8G8B8 first.
-    if (IDirect3DTexture8* argb = Tex_Convert(&device, texture.get(), D3DFMT_A8R8G8B8)) {
-        if (argb != texture.get()) {
-            texture.release(); // Tex_Convert used up that reference
-            texture.reset(argb);
-        }
-    } else {
+    if (!Tex_ConvertInPlace(device, texture, D3DFMT_A8R8G8B8)) {
         dprintf("can't convert %s\n", source);
-        return 1;
+        return kExitRanToEnd;
     }
 
     for (UINT i = 0; i < texture->GetLevelCount(); ++i) {
@@ -137,16 +122,11 @@ int RunNoiseMode(IDirect3DDevice8* device, const char* source, const char* outFi
         texture->UnlockRect(i);
     }
 
-    IDirect3DTexture8* dxt5 = Tex_Convert(&device, texture.get(), D3DFMT_DXT5);
-    if (!dxt5) {
+    if (!Tex_ConvertInPlace(device, texture, D3DFMT_DXT5)) {
         dprintf("can't convert %s\n", source);
-        return 1;
-    }
-    if (dxt5 != texture.get()) {
-        texture.release();
-        texture.reset(dxt5);
+        return kExitRanToEnd;
     }
     if (FAILED(Tex_SaveDDS(texture.get(), outFile)))
         dprintf("can't save %s\n", outFile);
-    return 1;
+    return kExitRanToEnd;
 }

@@ -5,33 +5,16 @@
 
 #include <cstring>
 
-namespace {
-
-// DDS carries no X8R8G8B8 or X1R5G5B5 here: such textures are converted
-// before they are saved.  Palettised, luminance, bump and video formats are
-// not written either.
-constexpr D3DFORMAT kWritable[] = {D3DFMT_DXT1,     D3DFMT_DXT2,     D3DFMT_DXT3,   D3DFMT_DXT4,
-                                   D3DFMT_DXT5,     D3DFMT_R8G8B8,   D3DFMT_A8R8G8B8,
-                                   D3DFMT_R5G6B5,   D3DFMT_A1R5G5B5, D3DFMT_A4R4G4B4};
-
-bool IsWritable(D3DFORMAT format)
-{
-    for (D3DFORMAT f : kWritable)
-        if (f == format)
-            return true;
-    return false;
-}
-
-} // namespace
-
 bool Tex_DDSPixelFormat(D3DFORMAT format, DdsPixelFormat* pf)
 {
-    if (!IsWritable(format))
-        return false;
+    // The table's DDS record says which formats are written (not X8R8G8B8 or
+    // X1R5G5B5: such textures are converted before they are saved).
     const FormatInfo* info = D3DFormatInfo(format);
+    if (!info || info->dds == DdsRecord::None)
+        return false;
     *pf = {};
     pf->size = sizeof(DdsPixelFormat);
-    if (info->kind == FormatKind::Block) {
+    if (info->dds == DdsRecord::FourCC) {
         pf->flags = DDPF_FOURCC;
         pf->fourCC = format;
         return true;

@@ -10,8 +10,7 @@
 // written, the lock's code when a level cannot be locked.  The file is
 // written under a temporary name and renamed into place, so a failed save
 // leaves no file behind and an existing file intact.  The caller keeps its
-// reference.  Writable formats: DXT1-DXT5, R8G8B8, A8R8G8B8, R5G6B5,
-// A1R5G5B5, A4R4G4B4.
+// reference.  Writable formats: those with a DDS record in the format table.
 HRESULT Tex_SaveDDS(IDirect3DTexture8* texture, const char* path);
 
 // Fills the magic and the header from level `level` of `texture`; false when

@@ -2,6 +2,7 @@
 
 #include "comptr.h"
 #include "d3dx8.h"
+#include "formats.h"
 
 bool Tex_CopyLevels(IDirect3DTexture8* source, IDirect3DTexture8* destination, UINT levels)
 {
@@ -26,9 +27,12 @@ IDirect3DTexture8* Tex_Convert(IDirect3DDevice8** device, IDirect3DTexture8* sou
         return source;
 
     // Premultiplied colour cannot be recovered exactly once alpha is lost,
-    // so such blocks only go to formats that keep or drop it consistently.
-    if ((desc.Format == D3DFMT_DXT2 || desc.Format == D3DFMT_DXT4) && format != D3DFMT_DXT1 &&
-        format != D3DFMT_DXT2 && format != D3DFMT_DXT4)
+    // so such blocks only go to formats that keep or drop it consistently:
+    // premultiplied ones, and blocks without alpha (DXT1).
+    const FormatInfo* from = D3DFormatInfo(desc.Format);
+    const FormatInfo* to = D3DFormatInfo(format);
+    if (from && from->premultiplied &&
+        !(to && (to->premultiplied || (to->kind == FormatKind::Block && !FormatHasAlpha(*to)))))
         return nullptr;
 
     ComPtr<IDirect3DTexture8> result;
@@ -43,4 +47,16 @@ IDirect3DTexture8* Tex_Convert(IDirect3DDevice8** device, IDirect3DTexture8* sou
         return nullptr;
     source->Release();
     return result.release();
+}
+
+bool Tex_ConvertInPlace(IDirect3DDevice8* device, ComPtr<IDirect3DTexture8>& texture, D3DFORMAT format)
+{
+    IDirect3DTexture8* converted = Tex_Convert(&device, texture.get(), format);
+    if (!converted)
+        return false;
+    if (converted != texture.get()) {
+        texture.release(); // Tex_Convert used up that reference
+        texture.reset(converted);
+    }
+    return true;
 }

@@ -9,6 +9,10 @@
 #include "tga_format.h"
 
 #include <cstdio>
+#include <memory>
+
+// Owner of a palette block that Tex_LoadFile or LoadTexture allocated.
+using PalettePtr = std::unique_ptr<PALETTEENTRY[]>;
 
 // Loads `path` into a managed texture with its mip chain.  *palette is set to
 // null first; for a P8 result it receives a block of 256 entries allocated

@@ -1,50 +1,79 @@
 #include "formats.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cstddef>
+#include <iterator>
 
 namespace {
 
 using K = FormatKind;
+using D = DdsRecord;
 
 // Deliberately not supported: depth/stencil formats, multi-element and
 // vertex-data formats, and the D3D9-era float formats.  The software device
 // only holds textures, and nothing in the pipeline reads or writes those.
 constexpr FormatInfo kFormats[] = {
-    // format               name                   kind          bpp blk  red          green        blue         alpha
-    {D3DFMT_R8G8B8, "D3DFMT_R8G8B8", K::Rgb, 24, 0, 0xFF0000, 0xFF00, 0xFF, 0},
-    {D3DFMT_A8R8G8B8, "D3DFMT_A8R8G8B8", K::Rgb, 32, 0, 0xFF0000, 0xFF00, 0xFF, 0xFF000000},
-    {D3DFMT_X8R8G8B8, "D3DFMT_X8R8G8B8", K::Rgb, 32, 0, 0xFF0000, 0xFF00, 0xFF, 0},
-    {D3DFMT_R5G6B5, "D3DFMT_R5G6B5", K::Rgb, 16, 0, 0xF800, 0x7E0, 0x1F, 0},
-    {D3DFMT_X1R5G5B5, "D3DFMT_X1R5G5B5", K::Rgb, 16, 0, 0x7C00, 0x3E0, 0x1F, 0},
-    {D3DFMT_A1R5G5B5, "D3DFMT_A1R5G5B5", K::Rgb, 16, 0, 0x7C00, 0x3E0, 0x1F, 0x8000},
-    {D3DFMT_A4R4G4B4, "D3DFMT_A4R4G4B4", K::Rgb, 16, 0, 0xF00, 0xF0, 0xF, 0xF000},
-    {D3DFMT_R3G3B2, "D3DFMT_R3G3B2", K::Rgb, 8, 0, 0xE0, 0x1C, 0x3, 0},
-    {D3DFMT_A8, "D3DFMT_A8", K::Alpha, 8, 0, 0, 0, 0, 0xFF},
-    {D3DFMT_A8R3G3B2, "D3DFMT_A8R3G3B2", K::Rgb, 16, 0, 0xE0, 0x1C, 0x3, 0xFF00},
-    {D3DFMT_X4R4G4B4, "D3DFMT_X4R4G4B4", K::Rgb, 16, 0, 0xF00, 0xF0, 0xF, 0},
-    {D3DFMT_A2B10G10R10, "D3DFMT_A2B10G10R10", K::Rgb, 32, 0, 0x3FF, 0xFFC00, 0x3FF00000, 0xC0000000},
-    {D3DFMT_G16R16, "D3DFMT_G16R16", K::Rgb, 32, 0, 0xFFFF, 0xFFFF0000, 0, 0},
-    {D3DFMT_A8P8, "D3DFMT_A8P8", K::Palette, 16, 0, 0, 0, 0, 0xFF00},
-    {D3DFMT_P8, "D3DFMT_P8", K::Palette, 8, 0, 0, 0, 0, 0},
-    {D3DFMT_L8, "D3DFMT_L8", K::Luminance, 8, 0, 0xFF, 0, 0, 0},
-    {D3DFMT_A8L8, "D3DFMT_A8L8", K::Luminance, 16, 0, 0xFF, 0, 0, 0xFF00},
-    {D3DFMT_A4L4, "D3DFMT_A4L4", K::Luminance, 8, 0, 0xF, 0, 0, 0xF0},
-    {D3DFMT_V8U8, "D3DFMT_V8U8", K::Bump, 16, 0, 0xFF, 0xFF00, 0, 0},
-    {D3DFMT_L6V5U5, "D3DFMT_L6V5U5", K::Bump, 16, 0, 0x1F, 0x3E0, 0, 0xFC00},
-    {D3DFMT_X8L8V8U8, "D3DFMT_X8L8V8U8", K::Bump, 32, 0, 0xFF, 0xFF00, 0, 0xFF0000},
-    {D3DFMT_Q8W8V8U8, "D3DFMT_Q8W8V8U8", K::Bump, 32, 0, 0xFF, 0xFF00, 0xFF0000, 0xFF000000},
-    {D3DFMT_V16U16, "D3DFMT_V16U16", K::Bump, 32, 0, 0xFFFF, 0xFFFF0000, 0, 0},
-    {D3DFMT_W11V11U10, "D3DFMT_W11V11U10", K::Bump, 32, 0, 0x3FF, 0x1FFC00, 0xFFE00000, 0},
-    {D3DFMT_A2W10V10U10, "D3DFMT_A2W10V10U10", K::Bump, 32, 0, 0x3FF, 0xFFC00, 0x3FF00000, 0xC0000000},
-    {D3DFMT_UYVY, "D3DFMT_UYVY", K::Yuv, 16, 4, 0, 0, 0, 0},
-    {D3DFMT_YUY2, "D3DFMT_YUY2", K::Yuv, 16, 4, 0, 0, 0, 0},
-    {D3DFMT_DXT1, "D3DFMT_DXT1", K::Block, 0, 8, 0, 0, 0, 0},
-    {D3DFMT_DXT2, "D3DFMT_DXT2", K::Block, 0, 16, 0, 0, 0, 0},
-    {D3DFMT_DXT3, "D3DFMT_DXT3", K::Block, 0, 16, 0, 0, 0, 0},
-    {D3DFMT_DXT4, "D3DFMT_DXT4", K::Block, 0, 16, 0, 0, 0, 0},
-    {D3DFMT_DXT5, "D3DFMT_DXT5", K::Block, 0, 16, 0, 0, 0, 0},
+    // format, name, kind, bits per pixel, block bytes, red, green, blue and
+    // alpha masks, premultiplied, DDS record, final for the engine
+    {D3DFMT_R8G8B8, "D3DFMT_R8G8B8", K::Rgb, 24, 0, 0xFF0000, 0xFF00, 0xFF, 0, false, D::Rgb, false},
+    {D3DFMT_A8R8G8B8, "D3DFMT_A8R8G8B8", K::Rgb, 32, 0, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, false, D::Rgb, false},
+    {D3DFMT_X8R8G8B8, "D3DFMT_X8R8G8B8", K::Rgb, 32, 0, 0xFF0000, 0xFF00, 0xFF, 0, false, D::None, false},
+    {D3DFMT_R5G6B5, "D3DFMT_R5G6B5", K::Rgb, 16, 0, 0xF800, 0x7E0, 0x1F, 0, false, D::Rgb, false},
+    {D3DFMT_X1R5G5B5, "D3DFMT_X1R5G5B5", K::Rgb, 16, 0, 0x7C00, 0x3E0, 0x1F, 0, false, D::None, false},
+    {D3DFMT_A1R5G5B5, "D3DFMT_A1R5G5B5", K::Rgb, 16, 0, 0x7C00, 0x3E0, 0x1F, 0x8000, false, D::Rgb, false},
+    {D3DFMT_A4R4G4B4, "D3DFMT_A4R4G4B4", K::Rgb, 16, 0, 0xF00, 0xF0, 0xF, 0xF000, false, D::Rgb, false},
+    {D3DFMT_R3G3B2, "D3DFMT_R3G3B2", K::Rgb, 8, 0, 0xE0, 0x1C, 0x3, 0, false, D::None, false},
+    {D3DFMT_A8, "D3DFMT_A8", K::Alpha, 8, 0, 0, 0, 0, 0xFF, false, D::None, false},
+    {D3DFMT_A8R3G3B2, "D3DFMT_A8R3G3B2", K::Rgb, 16, 0, 0xE0, 0x1C, 0x3, 0xFF00, false, D::None, false},
+    {D3DFMT_X4R4G4B4, "D3DFMT_X4R4G4B4", K::Rgb, 16, 0, 0xF00, 0xF0, 0xF, 0, false, D::None, false},
+    {D3DFMT_A2B10G10R10, "D3DFMT_A2B10G10R10", K::Rgb, 32, 0, 0x3FF, 0xFFC00, 0x3FF00000, 0xC0000000, false, D::None, false},
+    {D3DFMT_G16R16, "D3DFMT_G16R16", K::Rgb, 32, 0, 0xFFFF, 0xFFFF0000, 0, 0, false, D::None, false},
+    {D3DFMT_A8P8, "D3DFMT_A8P8", K::Palette, 16, 0, 0, 0, 0, 0xFF00, false, D::None, false},
+    {D3DFMT_P8, "D3DFMT_P8", K::Palette, 8, 0, 0, 0, 0, 0, false, D::None, true},
+    {D3DFMT_L8, "D3DFMT_L8", K::Luminance, 8, 0, 0xFF, 0, 0, 0, false, D::None, false},
+    {D3DFMT_A8L8, "D3DFMT_A8L8", K::Luminance, 16, 0, 0xFF, 0, 0, 0xFF00, false, D::None, false},
+    {D3DFMT_A4L4, "D3DFMT_A4L4", K::Luminance, 8, 0, 0xF, 0, 0, 0xF0, false, D::None, false},
+    {D3DFMT_V8U8, "D3DFMT_V8U8", K::Bump, 16, 0, 0xFF, 0xFF00, 0, 0, false, D::None, false},
+    {D3DFMT_L6V5U5, "D3DFMT_L6V5U5", K::Bump, 16, 0, 0x1F, 0x3E0, 0, 0xFC00, false, D::None, false},
+    {D3DFMT_X8L8V8U8, "D3DFMT_X8L8V8U8", K::Bump, 32, 0, 0xFF, 0xFF00, 0, 0xFF0000, false, D::None, false},
+    {D3DFMT_Q8W8V8U8, "D3DFMT_Q8W8V8U8", K::Bump, 32, 0, 0xFF, 0xFF00, 0xFF0000, 0xFF000000, false, D::None, false},
+    {D3DFMT_V16U16, "D3DFMT_V16U16", K::Bump, 32, 0, 0xFFFF, 0xFFFF0000, 0, 0, false, D::None, false},
+    {D3DFMT_W11V11U10, "D3DFMT_W11V11U10", K::Bump, 32, 0, 0x3FF, 0x1FFC00, 0xFFE00000, 0, false, D::None, false},
+    {D3DFMT_A2W10V10U10, "D3DFMT_A2W10V10U10", K::Bump, 32, 0, 0x3FF, 0xFFC00, 0x3FF00000, 0xC0000000, false, D::None, false},
+    {D3DFMT_UYVY, "D3DFMT_UYVY", K::Yuv, 16, 4, 0, 0, 0, 0, false, D::None, false},
+    {D3DFMT_YUY2, "D3DFMT_YUY2", K::Yuv, 16, 4, 0, 0, 0, 0, false, D::None, false},
+    {D3DFMT_DXT1, "D3DFMT_DXT1", K::Block, 0, 8, 0, 0, 0, 0, false, D::FourCC, true},
+    {D3DFMT_DXT2, "D3DFMT_DXT2", K::Block, 0, 16, 0, 0, 0, 0, true, D::FourCC, false},
+    {D3DFMT_DXT3, "D3DFMT_DXT3", K::Block, 0, 16, 0, 0, 0, 0, false, D::FourCC, false},
+    {D3DFMT_DXT4, "D3DFMT_DXT4", K::Block, 0, 16, 0, 0, 0, 0, true, D::FourCC, false},
+    {D3DFMT_DXT5, "D3DFMT_DXT5", K::Block, 0, 16, 0, 0, 0, 0, false, D::FourCC, true},
 };
+
+// The DXT codec looks its format up for every block, so rows are found
+// through an open-addressed hash of the format number, built here at
+// compile time, rather than by a scan of the table.
+constexpr std::size_t kSlots = 64;
+constexpr std::uint8_t kEmpty = 0xFF;
+static_assert(std::size(kFormats) < kSlots && std::size(kFormats) < kEmpty);
+
+constexpr std::size_t Slot(D3DFORMAT format) { return (static_cast<std::uint32_t>(format) * 2654435761u) >> 26; }
+
+constexpr std::array<std::uint8_t, kSlots> BuildIndex()
+{
+    std::array<std::uint8_t, kSlots> index{};
+    index.fill(kEmpty);
+    for (std::size_t row = 0; row < std::size(kFormats); ++row) {
+        std::size_t at = Slot(kFormats[row].format);
+        while (index[at] != kEmpty)
+            at = (at + 1) % kSlots;
+        index[at] = static_cast<std::uint8_t>(row);
+    }
+    return index;
+}
+
+constexpr std::array<std::uint8_t, kSlots> kIndex = BuildIndex();
 
 } // namespace
 
@@ -52,9 +81,9 @@ std::span<const FormatInfo> D3DFormatTable() { return kFormats; }
 
 const FormatInfo* D3DFormatInfo(D3DFORMAT format)
 {
-    for (const FormatInfo& f : kFormats)
-        if (f.format == format)
-            return &f;
+    for (std::size_t at = Slot(format); kIndex[at] != kEmpty; at = (at + 1) % kSlots)
+        if (kFormats[kIndex[at]].format == format)
+            return &kFormats[kIndex[at]];
     return nullptr;
 }
 

@@ -21,6 +21,14 @@ enum class FormatKind : std::uint8_t {
     Block,      // DXT: 4x4 blocks
 };
 
+// The pixel-format record a DDS file of the format carries when the
+// converter writes one.
+enum class DdsRecord : std::uint8_t {
+    None,    // not written as DDS (palettised, luminance, bump, video, X8R8G8B8 ...)
+    FourCC,  // DDPF_FOURCC with the format as the code
+    Rgb,     // DDPF_RGB with the bit count and masks, DDPF_ALPHAPIXELS with an alpha mask
+};
+
 struct FormatInfo {
     D3DFORMAT format;
     const char* name;   // the D3DFMT_ constant name
@@ -31,7 +39,17 @@ struct FormatInfo {
     DWORD greenMask;
     DWORD blueMask;
     DWORD alphaMask;
+    bool premultiplied;  // colour stored multiplied by alpha (DXT2, DXT4)
+    DdsRecord dds;
+    bool engineFinal;    // a format engine texture files take as it is: "-complex" converts no such source
 };
+
+// Whether texels carry alpha: an alpha mask, or the alpha half of a 16-byte
+// DXT block (DXT2-DXT5; DXT1's transparent texels are not counted).
+constexpr bool FormatHasAlpha(const FormatInfo& f)
+{
+    return f.alphaMask != 0 || (f.kind == FormatKind::Block && f.blockBytes == 16);
+}
 
 // Facts of one format, or null when the software device does not know it.
 const FormatInfo* D3DFormatInfo(D3DFORMAT format);
@@ -41,7 +59,8 @@ std::span<const FormatInfo> D3DFormatTable();
 
 inline bool IsBlockFormat(D3DFORMAT f)
 {
-    return f == D3DFMT_DXT1 || f == D3DFMT_DXT2 || f == D3DFMT_DXT3 || f == D3DFMT_DXT4 || f == D3DFMT_DXT5;
+    const FormatInfo* info = D3DFormatInfo(f);
+    return info && info->kind == FormatKind::Block;
 }
 
 // Largest side the device accepts; also the readers' limit for untrusted files.

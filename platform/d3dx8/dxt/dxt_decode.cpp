@@ -4,6 +4,7 @@
 // with sevenths and fifths.  The encoders evaluate their candidates through
 // the same functions, so what they optimise is what a reader sees.
 #include "dxt_internal.h"
+#include "formats.h"
 
 #include <algorithm>
 #include <cstring>
@@ -51,17 +52,8 @@ using namespace detail;
 
 unsigned BlockBytes(D3DFORMAT format)
 {
-    switch (format) {
-    case D3DFMT_DXT1:
-        return 8;
-    case D3DFMT_DXT2:
-    case D3DFMT_DXT3:
-    case D3DFMT_DXT4:
-    case D3DFMT_DXT5:
-        return 16;
-    default:
-        return 0;
-    }
+    const FormatInfo* info = D3DFormatInfo(format);
+    return info && info->kind == FormatKind::Block ? info->blockBytes : 0;
 }
 
 namespace {
@@ -128,7 +120,7 @@ void DecodeBlock(D3DFORMAT format, const std::uint8_t* block, std::uint8_t rgba[
         std::memset(rgba, 0, 64);
         return;
     }
-    if (format == D3DFMT_DXT2 || format == D3DFMT_DXT4)
+    if (D3DFormatInfo(format)->premultiplied)
         Unpremultiply(rgba);
 }
 

@@ -1,6 +1,7 @@
 // Block and image entry points: split a block into its colour and alpha
 // parts and hand them to the part encoders.
 #include "dxt_internal.h"
+#include "formats.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,7 +27,7 @@ ColourRequest PrepareBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::u
         request.dxt1 = true;
         return request;
     }
-    if (format == D3DFMT_DXT2 || format == D3DFMT_DXT4) {
+    if (D3DFormatInfo(format)->premultiplied) {
         for (int i = 0; i < 16; ++i) {
             const std::uint8_t* p = rgba + 4 * i;
             for (int ch = 0; ch < 3; ++ch)

@@ -3,16 +3,12 @@
 // each piece writes only its own output.
 #pragma once
 
+#include "worker_budget.h"
+
 #include <cstddef>
 #include <functional>
 
 namespace d3dx {
-
-// Threads a parallel call may use, the calling one included: the number of
-// cores, capped by the environment variable MIPFORGE_THREADS when it holds a
-// positive number (1: everything runs on the calling thread).  Read on every
-// call, so a test can change it between runs.
-unsigned WorkerBudget();
 
 // Calls body(begin, end) over [0, count) in ranges of at most `grain`
 // items, on up to WorkerBudget() threads, and returns when all are done.
