@@ -11,9 +11,9 @@
 // libsquish's iterative cluster fit (slow).  DXT1 is scored on the opaque
 // pictures (RGB PSNR), DXT5 on all of them (RGBA PSNR); every result is
 // decoded by the project's decoder.
-#include "corpus.h"
-#include "dxt.h"
-#include "peers.h"
+#include "bench/corpus.h"
+#include "platform/d3dx8/dxt/dxt.h"
+#include "bench/peers.h"
 
 #include <algorithm>
 #include <cmath>

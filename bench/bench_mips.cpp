@@ -7,9 +7,9 @@
 // Usage: bench_mips [--reps N] [--max-mpix M] [name=folder | folder ...]
 // Folders as bench_dxt takes them (default: the Debian texture packages),
 // each sampled to M Mpixels (default 2).
-#include "corpus.h"
-#include "mip_settings.h"
-#include "samplegen.h"
+#include "bench/corpus.h"
+#include "platform/d3dx8/pixel/mip_settings.h"
+#include "tools/samplegen.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,8 +5,8 @@
 //   bench_pixel --peak <side> <fmt>  converts a side x side A8R8G8B8 picture
 //                                    to DXT1 or DXT5 (or back with "back")
 //                                    and prints the peak resident size
-#include "comptr.h"
-#include "d3dx8.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8.h"
 
 #include <benchmark/benchmark.h>
 

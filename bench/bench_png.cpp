@@ -1,7 +1,7 @@
 // PNG reading: the direct reader of plain pictures against libpng, on
 // generated 1024 x 1024 terrain pictures (RGB, and RGBA with leaves cut out).
-#include "png_read.h"
-#include "samplegen.h"
+#include "platform/d3dx8/image/png_read.h"
+#include "tools/samplegen.h"
 
 #include <benchmark/benchmark.h>
 

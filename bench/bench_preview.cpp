@@ -15,12 +15,12 @@
 #include <functional>
 #include <vector>
 
-#include "ddsimage.h"
-#include "imagecompare.h"
-#include "preview.h"
-#include "previewwindow.h"
-#include "samplegen.h"
-#include "qtuiservices.h"
+#include "editor/core/ddsimage.h"
+#include "editor/core/imagecompare.h"
+#include "editor/core/preview.h"
+#include "editor/app/previewwindow.h"
+#include "tools/samplegen.h"
+#include "editor/app/qtuiservices.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "corpus.h"
+#include "bench/corpus.h"
 
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_FAILURE_USERMSG

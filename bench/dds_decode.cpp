@@ -3,8 +3,8 @@
 // directory benchmark can score every tool's files with the same rules.
 //
 // Usage: dds_decode <file.dds>   (prints "width height" on standard error)
-#include "dds_format.h"
-#include "dxt.h"
+#include "platform/d3dx8/dds_format.h"
+#include "platform/d3dx8/dxt/dxt.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "peers.h"
+#include "bench/peers.h"
 
 #include <squish.h>
 

@@ -1,4 +1,4 @@
-#include "device.h"
+#include "converter/device.h"
 
 HRESULT OpenRenderingDevice(IDirect3D8** d3d, IDirect3DDevice8** device)
 {

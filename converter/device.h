@@ -1,7 +1,7 @@
 // The one rendering device of a converter run.
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 // Creates a headless reference device.  The caller sets both out-parameters
 // to null first; on success both hold one reference that lives for the rest

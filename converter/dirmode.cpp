@@ -1,20 +1,20 @@
 // The directory modes: every image of one extension in a folder becomes a
 // DDS file, or ("-complex") all of them go into one engine texture file.
-#include "dirmode.h"
+#include "converter/dirmode.h"
 
-#include "comptr.h"
-#include "ddswriter.h"
-#include "dprintf.h"
-#include "formats.h"
-#include "log.h"
-#include "misc.h"
-#include "pipeline.h"
-#include "modes.h"
-#include "texconvert.h"
-#include "texfile.h"
-#include "texload.h"
-#include "win32.h"
-#include "worker_budget.h"
+#include "platform/d3d8/comptr.h"
+#include "converter/image/ddswriter.h"
+#include "engine/basekit/dprintf.h"
+#include "platform/d3d8/formats.h"
+#include "converter/log.h"
+#include "misc/misc.h"
+#include "converter/pipeline.h"
+#include "converter/modes.h"
+#include "converter/image/texconvert.h"
+#include "converter/builders/texfile.h"
+#include "converter/image/texload.h"
+#include "platform/win32/win32.h"
+#include "platform/d3dx8/worker_budget.h"
 
 #include <algorithm>
 #include <memory>

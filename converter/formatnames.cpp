@@ -1,4 +1,4 @@
-#include "formatnames.h"
+#include "converter/formatnames.h"
 
 #include <iterator>
 

@@ -2,8 +2,8 @@
 // projects: the D3DFMT_ constant names, matched without regard to case.
 #pragma once
 
-#include "d3d8types.h"
-#include "name_index.h"
+#include "platform/d3d8/d3d8types.h"
+#include "platform/win32/name_index.h"
 
 struct FormatName {
     const char* name;

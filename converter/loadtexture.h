@@ -2,7 +2,7 @@
 // by "-single" and the project build.
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 // Loads `file` and converts it level by level into `formatName` (unknown
 // names give DXT1) with `mips` levels (decimal text; 0 or a non-number

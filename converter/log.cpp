@@ -1,6 +1,6 @@
-#include "log.h"
+#include "converter/log.h"
 
-#include "win32.h"
+#include "platform/win32/win32.h"
 
 #include <cerrno>
 #include <cstdio>

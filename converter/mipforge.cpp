@@ -1,9 +1,9 @@
-#include "mipforge.h"
+#include "converter/mipforge.h"
 
-#include "device.h"
-#include "dprintf.h"
-#include "modes.h"
-#include "win32.h"
+#include "converter/device.h"
+#include "engine/basekit/dprintf.h"
+#include "converter/modes.h"
+#include "platform/win32/win32.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // its operands (null when absent) and returns the process exit code.
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 // The converter's exit codes (docs/errors.md); the process keeps their low
 // 8 bits.  Several meanings share a value.

@@ -3,7 +3,7 @@
 // matches a one-thread run byte for byte, whatever the thread count.
 #pragma once
 
-#include "dprintf.h"
+#include "engine/basekit/dprintf.h"
 
 #include <cstddef>
 #include <deque>

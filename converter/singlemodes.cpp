@@ -1,14 +1,14 @@
 // "-single" and "-noise", and the loading routine "-single" shares with the
 // project build.
-#include "comptr.h"
-#include "d3dx8.h"
-#include "ddswriter.h"
-#include "dprintf.h"
-#include "formatnames.h"
-#include "loadtexture.h"
-#include "modes.h"
-#include "texconvert.h"
-#include "texload.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "converter/image/ddswriter.h"
+#include "engine/basekit/dprintf.h"
+#include "converter/formatnames.h"
+#include "converter/loadtexture.h"
+#include "converter/modes.h"
+#include "converter/image/texconvert.h"
+#include "converter/image/texload.h"
 
 #include <algorithm>
 #include <climits>

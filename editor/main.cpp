@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "atlasdeskapp.h"
+#include "editor/app/atlasdeskapp.h"
 
 int main(int argc, char* argv[])
 {

@@ -1,8 +1,8 @@
 // CDDS reader: whatever File::Open accepts must be safe to walk completely.
-#include "cdds.h"
-#include "dprintf.h"
-#include "fuzz_file.h"
-#include "misc.h"
+#include "engine/geobase/cdds.h"
+#include "engine/basekit/dprintf.h"
+#include "fuzz/fuzz_file.h"
+#include "misc/misc.h"
 
 #include <cstring>
 

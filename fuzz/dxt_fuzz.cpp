@@ -5,7 +5,7 @@
 //
 // Input: one byte of format and quality, one of width and one of height
 // (1..64 each), then the blocks, row by row.
-#include "dxt.h"
+#include "platform/d3dx8/dxt/dxt.h"
 
 #include <cstddef>
 #include <cstdint>

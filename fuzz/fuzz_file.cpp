@@ -1,4 +1,4 @@
-#include "fuzz_file.h"
+#include "fuzz/fuzz_file.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 // claims to have filled and pushes small textures through pixel conversion.
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 // The device every input is loaded through; created once, never released.
 IDirect3DDevice8* FuzzDevice();

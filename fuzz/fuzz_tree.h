@@ -1,7 +1,7 @@
 // Node-by-node equality of two item trees, for the round-trip checks.
 #pragma once
 
-#include "xmlitem.h"
+#include "engine/basekit/xmlitem.h"
 
 inline bool FuzzSameNodes(xmlitem_tree::const_iterator a, xmlitem_tree::const_iterator a_end,
                           xmlitem_tree::const_iterator b, xmlitem_tree::const_iterator b_end)

@@ -2,11 +2,11 @@
 // for (LOADFILE_SUFFIX): ".bmp" reaches the BMP mip-chain reader and the
 // palettised road, ".tga" the TGA mip-chain reader, and both fall through
 // to the general load.
-#include "fuzz_file.h"
-#include "fuzz_texture.h"
-#include "texload.h"
+#include "fuzz/fuzz_file.h"
+#include "fuzz/fuzz_texture.h"
+#include "converter/image/texload.h"
 
-#include "comptr.h"
+#include "platform/d3d8/comptr.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // accepts, libpng must read to the same picture.  Chunk CRCs are made right
 // before reading, so that changed bytes reach the chunks' contents instead
 // of stopping at the CRC check.
-#include "png_read.h"
+#include "platform/d3dx8/image/png_read.h"
 
 #include <libdeflate.h>
 

@@ -1,9 +1,9 @@
 // The project model on an arbitrary project file, as the converter and the
 // editor read it: every property lookup, the editor's edits, and a save
 // that reads back to the same tree.
-#include "fuzz_file.h"
-#include "fuzz_tree.h"
-#include "project.h"
+#include "fuzz/fuzz_file.h"
+#include "fuzz/fuzz_tree.h"
+#include "project/project.h"
 
 #include <cstddef>
 #include <cstdint>

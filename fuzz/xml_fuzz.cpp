@@ -1,6 +1,6 @@
 // xmlparse on arbitrary text: it accepts or throws, and whatever it accepts
 // saves to text that reads back to the same tree and saves to the same text.
-#include "fuzz_tree.h"
+#include "fuzz/fuzz_tree.h"
 
 #include <cstddef>
 #include <cstdint>

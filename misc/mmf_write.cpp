@@ -1,6 +1,6 @@
-#include "mmf_write.h"
+#include "misc/mmf_write.h"
 
-#include "win32.h"
+#include "platform/win32/win32.h"
 
 #include <cassert>
 #include <cerrno>

@@ -7,7 +7,7 @@
 #include <string>
 #include <type_traits>
 
-#include "misc.h"
+#include "misc/misc.h"
 
 namespace misc {
 

@@ -1,11 +1,11 @@
-#include "project.h"
+#include "project/project.h"
 
 #include <cstring>
 #include <exception>
 
-#include "misc.h"
-#include "mmf_write.h"
-#include "win32.h"
+#include "misc/misc.h"
+#include "misc/mmf_write.h"
+#include "platform/win32/win32.h"
 
 namespace project {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "xmlitem.h"
+#include "engine/basekit/xmlitem.h"
 
 namespace project {
 

@@ -2,16 +2,16 @@
 // XML, project and DXT fuzz harnesses into <root>/<harness>/, all made by
 // the repository's own writers so that every reader starts from files it
 // accepts and the fuzzer mutates from there.
-#include "samplegen.h"
+#include "tools/samplegen.h"
 
-#include "comptr.h"
-#include "d3dx8.h"
-#include "ddswriter.h"
-#include "device.h"
-#include "dprintf.h"
-#include "dxt.h"
-#include "project.h"
-#include "texconvert.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "converter/image/ddswriter.h"
+#include "converter/device.h"
+#include "engine/basekit/dprintf.h"
+#include "platform/d3dx8/dxt/dxt.h"
+#include "project/project.h"
+#include "converter/image/texconvert.h"
 
 #include <cstdio>
 #include <cstring>

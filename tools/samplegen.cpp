@@ -1,4 +1,4 @@
-#include "samplegen.h"
+#include "tools/samplegen.h"
 
 #include <jpeglib.h>
 #include <png.h>

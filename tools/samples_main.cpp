@@ -1,6 +1,6 @@
 // mipforge-samples [--variants] <outdir>: writes the sample pictures the demo
 // converts, or with --variants one small file of every reader variant.
-#include "samplegen.h"
+#include "tools/samplegen.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "cddsbuild.h"
+#include "converter/builders/cddsbuild.h"
 
-#include "cdds.h"
-#include "comptr.h"
-#include "dprintf.h"
-#include "mmf_write.h"
-#include "texcompare.h"
-#include "win32.h"
+#include "engine/geobase/cdds.h"
+#include "platform/d3d8/comptr.h"
+#include "engine/basekit/dprintf.h"
+#include "misc/mmf_write.h"
+#include "converter/builders/texcompare.h"
+#include "platform/win32/win32.h"
 
 #include <algorithm>
 #include <cstring>

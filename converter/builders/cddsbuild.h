@@ -1,7 +1,7 @@
 // Writing a CDDS file from loaded project textures.
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "texcompare.h"
+#include "converter/builders/texcompare.h"
 
 #include <cstring>
 

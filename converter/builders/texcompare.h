@@ -1,7 +1,7 @@
 // Whether two textures hold the same image, level for level.
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 // True when both have the same level count and every level the same
 // format, byte size, width, height and bytes.  Levels are compared from the

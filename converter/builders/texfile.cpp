@@ -1,10 +1,10 @@
-#include "texfile.h"
+#include "converter/builders/texfile.h"
 
-#include "dprintf.h"
-#include "misc.h"
-#include "mmf_write.h"
-#include "texcompare.h"
-#include "texfileheader.h"
+#include "engine/basekit/dprintf.h"
+#include "misc/misc.h"
+#include "misc/mmf_write.h"
+#include "converter/builders/texcompare.h"
+#include "engine/geobase/texfileheader.h"
 
 namespace {
 

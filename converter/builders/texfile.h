@@ -1,7 +1,7 @@
 // The engine texture file writer ("-complex").
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
-#include "ddswriter.h"
+#include "converter/image/ddswriter.h"
 
-#include "comptr.h"
-#include "formats.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3d8/formats.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
 // Writing textures as DDS files.
 #pragma once
 
-#include "d3d8.h"
-#include "dds_format.h"
-#include "win32.h"
+#include "platform/d3d8/d3d8.h"
+#include "platform/d3dx8/dds_format.h"
+#include "platform/win32/win32.h"
 
 // Writes `texture` with all its levels to `path`.  S_OK, or a negative code:
 // E_FAIL when the format cannot be written or the file cannot be created or

@@ -2,11 +2,11 @@
 // chain.  Mip-chain pictures go to their own readers; 8-bit BMPs are loaded
 // palettised; everything else is loaded in the file's own format with a
 // box-filtered chain.
-#include "texload.h"
+#include "converter/image/texload.h"
 
-#include "comptr.h"
-#include "d3dx8.h"
-#include "dprintf.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "engine/basekit/dprintf.h"
 
 #include <cstring>
 #include <new>

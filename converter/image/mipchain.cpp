@@ -1,12 +1,12 @@
 // Readers of mip-chain pictures: a 24-bit BMP or 32-bit TGA whose levels are
 // drawn one under the other, each taken from the left edge of its rows.
 // Every level is copied from the picture; none is filtered.
-#include "texload.h"
+#include "converter/image/texload.h"
 
-#include "bytes.h"
-#include "comptr.h"
-#include "d3dx8.h"
-#include "dprintf.h"
+#include "platform/d3dx8/bytes.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "engine/basekit/dprintf.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,8 +1,8 @@
 // Pixel format conversion of whole textures.
 #pragma once
 
-#include "comptr.h"
-#include "d3d8.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3d8/d3d8.h"
 
 // Converts `source` into a new texture of `format` with the same size and
 // level count, through the device that *device points at.

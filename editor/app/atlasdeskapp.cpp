@@ -1,10 +1,10 @@
-#include "atlasdeskapp.h"
+#include "editor/app/atlasdeskapp.h"
 
 #include <QApplication>
 
-#include "atlasdeskdoc.h"
-#include "icons.h"
-#include "mainframe.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "editor/app/icons.h"
+#include "editor/app/mainframe.h"
 
 AtlasdeskApp::AtlasdeskApp() : m_doc(std::make_unique<atlasdesk::AtlasdeskDoc>(m_ui))
 {

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "qtuiservices.h"
+#include "editor/app/qtuiservices.h"
 
 class CMainFrame;
 

@@ -1,11 +1,11 @@
-#include "atlasdeskview.h"
+#include "editor/app/atlasdeskview.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>
 
-#include "atlasdeskdoc.h"
-#include "fieldtable.h"
-#include "filedlg.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "editor/core/fieldtable.h"
+#include "editor/app/filedlg.h"
 
 using namespace atlasdesk;
 

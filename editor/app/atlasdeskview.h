@@ -4,7 +4,7 @@
 
 #include <QTableView>
 
-#include "texturetable.h"
+#include "editor/core/texturetable.h"
 
 class AtlasdeskView : public QTableView {
     Q_OBJECT

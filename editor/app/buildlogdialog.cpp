@@ -1,4 +1,4 @@
-#include "buildlogdialog.h"
+#include "editor/app/buildlogdialog.h"
 
 #include <QDialogButtonBox>
 #include <QFileInfo>

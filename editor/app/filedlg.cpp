@@ -1,4 +1,4 @@
-#include "filedlg.h"
+#include "editor/app/filedlg.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,10 +13,10 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "fieldtable.h"
-#include "modalframe.h"
-#include "previewwindow.h"
-#include "uiservices.h"
+#include "editor/core/fieldtable.h"
+#include "editor/app/modalframe.h"
+#include "editor/app/previewwindow.h"
+#include "editor/core/uiservices.h"
 
 using namespace atlasdesk;
 

@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <QMap>
 
-#include "projecttree.h"
+#include "editor/core/projecttree.h"
 
 class QCheckBox;
 class QComboBox;

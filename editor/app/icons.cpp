@@ -1,4 +1,4 @@
-#include "icons.h"
+#include "editor/app/icons.h"
 
 #include <QPainter>
 #include <QPainterPath>

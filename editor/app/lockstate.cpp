@@ -1,4 +1,4 @@
-#include "lockstate.h"
+#include "editor/app/lockstate.h"
 
 #include <QGuiApplication>
 

@@ -1,4 +1,4 @@
-#include "mainframe.h"
+#include "editor/app/mainframe.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -19,12 +19,12 @@
 #include <QToolBar>
 #include <array>
 
-#include "atlasdeskdoc.h"
-#include "atlasdeskview.h"
-#include "icons.h"
-#include "modalframe.h"
-#include "tableprinter.h"
-#include "uiservices.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "editor/app/atlasdeskview.h"
+#include "editor/app/icons.h"
+#include "editor/app/modalframe.h"
+#include "editor/app/tableprinter.h"
+#include "editor/core/uiservices.h"
 
 using namespace atlasdesk;
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-#include "lockstate.h"
+#include "editor/app/lockstate.h"
 
 class QAction;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "modalframe.h"
+#include "editor/app/modalframe.h"
 
 #include <QDialog>
 #include <QLayout>

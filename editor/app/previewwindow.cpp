@@ -1,4 +1,4 @@
-#include "previewwindow.h"
+#include "editor/app/previewwindow.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -20,8 +20,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "converter.h"
-#include "uiservices.h"
+#include "editor/core/converter.h"
+#include "editor/core/uiservices.h"
 
 using namespace atlasdesk;
 

@@ -9,9 +9,9 @@
 #include <QDialog>
 #include <vector>
 
-#include "ddsimage.h"
-#include "imagecompare.h"
-#include "preview.h"
+#include "editor/core/ddsimage.h"
+#include "editor/core/imagecompare.h"
+#include "editor/core/preview.h"
 
 namespace atlasdesk {
 class UiServices;

@@ -1,4 +1,4 @@
-#include "qtuiservices.h"
+#include "editor/app/qtuiservices.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -8,8 +8,8 @@
 #include <QMessageBox>
 #include <QUrl>
 
-#include "buildlogdialog.h"
-#include "modalframe.h"
+#include "editor/app/buildlogdialog.h"
+#include "editor/app/modalframe.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The desktop's message boxes, file dialogs, clipboard and build window.
 #pragma once
 
-#include "uiservices.h"
+#include "editor/core/uiservices.h"
 
 class QFileDialog;
 class QWidget;

@@ -1,4 +1,4 @@
-#include "tableprinter.h"
+#include "editor/app/tableprinter.h"
 
 #include <QAbstractItemModel>
 #include <QFontMetricsF>

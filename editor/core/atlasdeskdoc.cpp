@@ -1,13 +1,13 @@
-#include "atlasdeskdoc.h"
+#include "editor/core/atlasdeskdoc.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
 
-#include "converter.h"
-#include "mappedfile.h"
-#include "uiservices.h"
+#include "editor/core/converter.h"
+#include "editor/core/mappedfile.h"
+#include "editor/core/uiservices.h"
 
 namespace atlasdesk {
 

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QString>
 
-#include "projecttree.h"
+#include "editor/core/projecttree.h"
 
 namespace atlasdesk {
 

@@ -1,4 +1,4 @@
-#include "converter.h"
+#include "editor/core/converter.h"
 
 #include <QCoreApplication>
 #include <QDir>

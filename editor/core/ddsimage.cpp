@@ -1,4 +1,4 @@
-#include "ddsimage.h"
+#include "editor/core/ddsimage.h"
 
 #include <cstring>
 #include <limits>
@@ -6,12 +6,12 @@
 #include <QFile>
 #include <QStringList>
 
-#include "bytes.h"
-#include "comptr.h"
-#include "d3dx8.h"
-#include "dds_format.h"
-#include "dprintf.h"
-#include "loadtexture.h"
+#include "platform/d3dx8/bytes.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "platform/d3dx8/dds_format.h"
+#include "engine/basekit/dprintf.h"
+#include "converter/loadtexture.h"
 
 namespace atlasdesk {
 

@@ -1,4 +1,4 @@
-#include "fieldtable.h"
+#include "editor/core/fieldtable.h"
 
 #include <algorithm>
 #include <map>

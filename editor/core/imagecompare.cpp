@@ -1,4 +1,4 @@
-#include "imagecompare.h"
+#include "editor/core/imagecompare.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "mappedfile.h"
+#include "editor/core/mappedfile.h"
 
 #include <QFile>
 
-#include "misc.h"
+#include "misc/misc.h"
 
 namespace atlasdesk {
 

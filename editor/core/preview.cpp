@@ -1,11 +1,11 @@
-#include "preview.h"
+#include "editor/core/preview.h"
 
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTimer>
 
-#include "converter.h"
+#include "editor/core/converter.h"
 
 namespace atlasdesk {
 

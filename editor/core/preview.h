@@ -5,7 +5,7 @@
 
 #include <QString>
 
-#include "ddsimage.h"
+#include "editor/core/ddsimage.h"
 
 namespace atlasdesk {
 

@@ -1,4 +1,4 @@
-#include "projecttree.h"
+#include "editor/core/projecttree.h"
 
 #include <algorithm>
 #include <string_view>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "projecttypes.h"  // Tree, Node
+#include "editor/core/projecttypes.h"  // Tree, Node
 
 namespace atlasdesk {
 

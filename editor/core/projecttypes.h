@@ -1,7 +1,7 @@
 // The tree and position types the editor works with.
 #pragma once
 
-#include "project.h"
+#include "project/project.h"
 
 namespace atlasdesk {
 

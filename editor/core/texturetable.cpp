@@ -1,4 +1,4 @@
-#include "texturetable.h"
+#include "editor/core/texturetable.h"
 
 #include <QSet>
 #include <QSize>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "atlasdeskdoc.h"
-#include "uiservices.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "editor/core/uiservices.h"
 
 namespace atlasdesk {
 

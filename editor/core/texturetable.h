@@ -11,8 +11,8 @@
 #include <functional>
 #include <vector>
 
-#include "fieldtable.h"
-#include "projecttree.h"
+#include "editor/core/fieldtable.h"
+#include "editor/core/projecttree.h"
 
 namespace atlasdesk {
 

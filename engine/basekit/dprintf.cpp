@@ -1,4 +1,4 @@
-#include "dprintf.h"
+#include "engine/basekit/dprintf.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "xmlitem.h"
+#include "engine/basekit/xmlitem.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "xmltree.h"
+#include "xmltree/xmltree.h"
 
 // One node's payload: `first` is the item's name, `second` its value.
 struct xmlitem {

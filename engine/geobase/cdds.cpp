@@ -1,9 +1,9 @@
-#include "cdds.h"
+#include "engine/geobase/cdds.h"
 
-#include "comptr.h"
-#include "dprintf.h"
-#include "levels.h"
-#include "misc.h"
+#include "platform/d3d8/comptr.h"
+#include "engine/basekit/dprintf.h"
+#include "engine/geobase/levels.h"
+#include "misc/misc.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
-#include "levels.h"
+#include "engine/geobase/levels.h"
 
-#include "comptr.h"
-#include "misc.h"
+#include "platform/d3d8/comptr.h"
+#include "misc/misc.h"
 
 #include <cstring>
 

@@ -2,9 +2,9 @@
 // checking stored structures against the bytes of a mapped file.
 #pragma once
 
-#include "cdds.h"
-#include "d3d8.h"
-#include "mmf_write.h"
+#include "engine/geobase/cdds.h"
+#include "platform/d3d8/d3d8.h"
+#include "misc/mmf_write.h"
 
 #include <cstdint>
 #include <string>

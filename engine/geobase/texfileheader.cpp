@@ -1,7 +1,7 @@
-#include "texfileheader.h"
+#include "engine/geobase/texfileheader.h"
 
-#include "levels.h"
-#include "misc.h"
+#include "engine/geobase/levels.h"
+#include "misc/misc.h"
 
 #include <cstring>
 

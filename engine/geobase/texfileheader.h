@@ -5,9 +5,9 @@
 // from a mapped file.  The byte layout is described in docs/formats.md.
 #pragma once
 
-#include "cdds.h"
-#include "d3d8.h"
-#include "mmf_write.h"
+#include "engine/geobase/cdds.h"
+#include "platform/d3d8/d3d8.h"
+#include "misc/mmf_write.h"
 
 #include <cstddef>
 #include <cstdint>

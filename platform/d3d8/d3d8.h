@@ -9,8 +9,8 @@
 // be locked and filled from different threads at once.
 #pragma once
 
-#include "d3d8types.h"
-#include "formats.h"
+#include "platform/d3d8/d3d8types.h"
+#include "platform/d3d8/formats.h"
 
 using ULONG = std::uint32_t;
 

@@ -1,4 +1,4 @@
-#include "formats.h"
+#include "platform/d3d8/formats.h"
 
 #include <algorithm>
 #include <array>

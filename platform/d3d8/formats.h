@@ -3,7 +3,7 @@
 // layout) reads these.
 #pragma once
 
-#include "d3d8types.h"
+#include "platform/d3d8/d3d8types.h"
 
 #include <cstdint>
 #include <optional>

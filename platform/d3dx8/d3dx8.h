@@ -9,7 +9,7 @@
 // (D3DXGetLastErrorText).
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // Helpers shared by the parts of the extension library.
 #pragma once
 
-#include "d3dx8.h"
+#include "platform/d3dx8/d3dx8.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // and the DDS writer.
 #pragma once
 
-#include "d3d8types.h"
+#include "platform/d3d8/d3d8types.h"
 
 #include <bit>
 #include <cstddef>

@@ -4,7 +4,7 @@
 // to the records and their key strings; it copies neither.
 #pragma once
 
-#include "win32.h"
+#include "platform/win32/win32.h"
 
 #include <cstddef>
 #include <map>

@@ -1,4 +1,4 @@
-#include "win32.h"
+#include "platform/win32/win32.h"
 
 #include <cctype>
 #include <cstring>

@@ -1,10 +1,10 @@
 // The CDDS file: the assembly's layout and progress text, the reader's
 // lookups, and the reader's refusal of damaged files.
-#include "cdds.h"
-#include "cddsbuild.h"
-#include "fixture.h"
-#include "misc.h"
-#include "testutil.h"
+#include "engine/geobase/cdds.h"
+#include "converter/builders/cddsbuild.h"
+#include "tests/containers/fixture.h"
+#include "misc/misc.h"
+#include "tests/support/testutil.h"
 
 #include <algorithm>
 #include <filesystem>

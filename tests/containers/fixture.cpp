@@ -1,7 +1,7 @@
-#include "fixture.h"
+#include "tests/containers/fixture.h"
 
-#include "device.h"
-#include "dprintf.h"
+#include "converter/device.h"
+#include "engine/basekit/dprintf.h"
 
 #include <cstdio>
 #include <cstring>

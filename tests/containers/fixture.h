@@ -2,8 +2,8 @@
 // bytes, the converter's printed text, and little-endian field reads.
 #pragma once
 
-#include "comptr.h"
-#include "d3d8.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The engine texture file: the writer's header, shared records and leading
 // block, the texture manager's reading, and its refusal of damaged files.
-#include "fixture.h"
-#include "misc.h"
-#include "testutil.h"
-#include "texfile.h"
-#include "texfileheader.h"
-#include "texturemanager.h"
+#include "tests/containers/fixture.h"
+#include "misc/misc.h"
+#include "tests/support/testutil.h"
+#include "converter/builders/texfile.h"
+#include "engine/geobase/texfileheader.h"
+#include "engine/geobase/texturemanager.h"
 
 #include <unistd.h>
 

@@ -1,11 +1,11 @@
 // DDS files: the header bytes are the contract, so they are checked byte by
 // byte against values written out here by hand.
-#include "comptr.h"
-#include "d3d8.h"
-#include "d3dx8.h"
-#include "ddswriter.h"
-#include "formats.h"
-#include "testutil.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3d8/d3d8.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "converter/image/ddswriter.h"
+#include "platform/d3d8/formats.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // Windows-style folder names, entries without a dot, names that differ in
 // case or carry several dots, odd mip counts, and a console that cannot be
 // written.
-#include "dds_builder.h"
-#include "samplegen.h"
-#include "testutil.h"
+#include "tests/imageio/dds_builder.h"
+#include "tools/samplegen.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The converter's start-up: usage text, argument checks, device, dispatch,
 // exit codes and the log file, run through the real binary.
-#include "dprintf.h"
-#include "testutil.h"
+#include "engine/basekit/dprintf.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

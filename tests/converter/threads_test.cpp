@@ -1,9 +1,9 @@
 // Work spread over threads must not change a single output byte or the
 // order of a single message.
-#include "dprintf.h"
-#include "pipeline.h"
-#include "samplegen.h"
-#include "testutil.h"
+#include "engine/basekit/dprintf.h"
+#include "converter/pipeline.h"
+#include "tools/samplegen.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

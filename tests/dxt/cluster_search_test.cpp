@@ -1,9 +1,9 @@
 // The split searches of the cluster fit: each keeps to its box, the full
 // search finds the best split, equal splits resolve alike on every path,
 // and the rough and candidate rankings pick what they promise.
-#include "dxt.h"
-#include "dxt_internal.h"
-#include "dxt_test_util.h"
+#include "platform/d3dx8/dxt/dxt.h"
+#include "platform/d3dx8/dxt/dxt_internal.h"
+#include "tests/dxt/dxt_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The decoder against hand-built blocks and the interpolation rules.
-#include "dxt.h"
-#include "dxt_internal.h"
+#include "platform/d3dx8/dxt/dxt.h"
+#include "platform/d3dx8/dxt/dxt_internal.h"
 
 #include <gtest/gtest.h>
 

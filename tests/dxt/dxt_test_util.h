@@ -1,7 +1,7 @@
 // Block and image generators shared by the codec tests.
 #pragma once
 
-#include "dxt.h"
+#include "platform/d3dx8/dxt/dxt.h"
 
 #include <cmath>
 #include <cstdint>

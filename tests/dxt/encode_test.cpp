@@ -1,8 +1,8 @@
 // The encoder: exactness where the format allows it, the DXT1 alpha rule,
 // partial blocks, quality floors and determinism.
-#include "dxt.h"
-#include "dxt_internal.h"
-#include "dxt_test_util.h"
+#include "platform/d3dx8/dxt/dxt.h"
+#include "platform/d3dx8/dxt/dxt_internal.h"
+#include "tests/dxt/dxt_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 // The pictures are made with integer arithmetic alone (no library
 // distributions or transcendental functions, whose results may differ
 // between standard libraries), so the hashes hold on any build.
-#include "dxt.h"
-#include "dxt_test_util.h"
+#include "platform/d3dx8/dxt/dxt.h"
+#include "tests/dxt/dxt_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The scalar and vector paths of the encoder give the same bytes.
-#include "dxt.h"
-#include "dxt_internal.h"
-#include "dxt_test_util.h"
+#include "platform/d3dx8/dxt/dxt.h"
+#include "platform/d3dx8/dxt/dxt_internal.h"
+#include "tests/dxt/dxt_test_util.h"
 
 #include <gtest/gtest.h>
 

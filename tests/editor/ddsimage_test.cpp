@@ -10,10 +10,10 @@
 #include <limits>
 #include <vector>
 
-#include "ddsimage.h"
-#include "imagecompare.h"
-#include "dxt.h"
-#include "formats.h"
+#include "editor/core/ddsimage.h"
+#include "editor/core/imagecompare.h"
+#include "platform/d3dx8/dxt/dxt.h"
+#include "platform/d3d8/formats.h"
 
 using atlasdesk::decodeDds;
 

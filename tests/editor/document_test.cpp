@@ -6,9 +6,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "atlasdeskdoc.h"
-#include "fakeui.h"
-#include "projecttree.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "tests/editor/fakeui.h"
+#include "editor/core/projecttree.h"
 
 using namespace atlasdesk;
 using Answer = UiServices::Answer;

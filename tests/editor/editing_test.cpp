@@ -2,10 +2,10 @@
 // with ">>" and "<<", and inserting a blank texture.
 #include <gtest/gtest.h>
 
-#include "atlasdeskdoc.h"
-#include "fakeui.h"
-#include "projecttree.h"
-#include "texturetable.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "tests/editor/fakeui.h"
+#include "editor/core/projecttree.h"
+#include "editor/core/texturetable.h"
 
 using namespace atlasdesk;
 

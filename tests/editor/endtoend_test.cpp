@@ -10,18 +10,18 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "atlasdeskdoc.h"
-#include "atlasdeskview.h"
-#include "buildlogdialog.h"
-#include "converter.h"
-#include "preview.h"
-#include "fakeui.h"
-#include "filedlg.h"
-#include "mainframe.h"
-#include "previewwindow.h"
-#include "projecttree.h"
-#include "samplegen.h"
-#include "testutil.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "editor/app/atlasdeskview.h"
+#include "editor/app/buildlogdialog.h"
+#include "editor/core/converter.h"
+#include "editor/core/preview.h"
+#include "tests/editor/fakeui.h"
+#include "editor/app/filedlg.h"
+#include "editor/app/mainframe.h"
+#include "editor/app/previewwindow.h"
+#include "editor/core/projecttree.h"
+#include "tools/samplegen.h"
+#include "tests/support/testutil.h"
 
 using namespace atlasdesk;
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "uiservices.h"
+#include "editor/core/uiservices.h"
 
 class FakeUi : public atlasdesk::UiServices {
 public:

@@ -14,11 +14,11 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "converter.h"
-#include "fakeui.h"
-#include "filedlg.h"
-#include "preview.h"
-#include "previewwindow.h"
+#include "editor/core/converter.h"
+#include "tests/editor/fakeui.h"
+#include "editor/app/filedlg.h"
+#include "editor/core/preview.h"
+#include "editor/app/previewwindow.h"
 
 using namespace atlasdesk;
 

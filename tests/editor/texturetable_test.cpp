@@ -3,11 +3,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include "atlasdeskdoc.h"
-#include "fakeui.h"
-#include "fieldtable.h"
-#include "projecttree.h"
-#include "texturetable.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "tests/editor/fakeui.h"
+#include "editor/core/fieldtable.h"
+#include "editor/core/projecttree.h"
+#include "editor/core/texturetable.h"
 
 using namespace atlasdesk;
 using Answer = UiServices::Answer;

@@ -26,17 +26,17 @@
 #include <QToolBar>
 #include <gtest/gtest.h>
 
-#include "atlasdeskdoc.h"
-#include "atlasdeskview.h"
-#include "buildlogdialog.h"
-#include "converter.h"
-#include "fakeui.h"
-#include "filedlg.h"
-#include "mainframe.h"
-#include "previewwindow.h"
-#include "projecttree.h"
-#include "qtuiservices.h"
-#include "tableprinter.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "editor/app/atlasdeskview.h"
+#include "editor/app/buildlogdialog.h"
+#include "editor/core/converter.h"
+#include "tests/editor/fakeui.h"
+#include "editor/app/filedlg.h"
+#include "editor/app/mainframe.h"
+#include "editor/app/previewwindow.h"
+#include "editor/core/projecttree.h"
+#include "editor/app/qtuiservices.h"
+#include "editor/app/tableprinter.h"
 
 using namespace atlasdesk;
 

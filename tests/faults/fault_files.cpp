@@ -1,7 +1,7 @@
-#include "fault_files.h"
+#include "tests/faults/fault_files.h"
 
-#include "samplegen.h"
-#include "testutil.h"
+#include "tools/samplegen.h"
+#include "tests/support/testutil.h"
 
 #include <algorithm>
 #include <array>

@@ -3,10 +3,10 @@
 // or stop short.  Each save either completes or fails with its message and
 // leaves what stood there before untouched; the run goes on with the next
 // file and never dies.
-#include "fault_files.h"
-#include "limited_run.h"
-#include "samplegen.h"
-#include "testutil.h"
+#include "tests/faults/fault_files.h"
+#include "tests/faults/limited_run.h"
+#include "tools/samplegen.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

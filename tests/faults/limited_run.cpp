@@ -1,4 +1,4 @@
-#include "limited_run.h"
+#include "tests/faults/limited_run.h"
 
 #include <cerrno>
 #include <csignal>

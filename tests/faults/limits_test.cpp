@@ -1,9 +1,9 @@
 // Pictures at and past the size limit, through the real converter: a header
 // that lies about its size must not make the converter take gigabytes, and
 // the largest allowed picture must convert within a sane amount of memory.
-#include "fault_files.h"
-#include "limited_run.h"
-#include "testutil.h"
+#include "tests/faults/fault_files.h"
+#include "tests/faults/limited_run.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

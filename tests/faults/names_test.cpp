@@ -1,9 +1,9 @@
 // File and folder names that trip up string handling: spaces, printf
 // conversions, non-ASCII UTF-8 and a leading "-" (which looks like an
 // option).  They reach the disk and the messages exactly as given.
-#include "fault_files.h"
-#include "samplegen.h"
-#include "testutil.h"
+#include "tests/faults/fault_files.h"
+#include "tools/samplegen.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "dds_builder.h"
+#include "tests/imageio/dds_builder.h"
 
-#include "imagefile.h"
+#include "platform/d3dx8/image/imagefile.h"
 
 namespace imageio {
 

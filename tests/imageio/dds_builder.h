@@ -2,7 +2,7 @@
 // the palette for P8, and levels of seeded bytes.
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // imageio_dump <image> <out>: loads the image in its own format, top level
 // only, and writes "<width> <height> <format>\n", then the 1024-byte palette
 // and the tightly packed level-0 bytes.
-#include "comptr.h"
-#include "d3dx8.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
-#include "imageio_fixture.h"
+#include "tests/imageio/imageio_fixture.h"
 
-#include "dprintf.h"
-#include "imagefile.h"
+#include "engine/basekit/dprintf.h"
+#include "platform/d3dx8/image/imagefile.h"
 
 #include <cstring>
 

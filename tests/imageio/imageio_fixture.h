@@ -2,11 +2,11 @@
 // output, files in a temporary folder, and texture levels read back as RGBA.
 #pragma once
 
-#include "comptr.h"
-#include "d3d8.h"
-#include "d3dx8.h"
-#include "samplegen.h"
-#include "testutil.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3d8/d3d8.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "tools/samplegen.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

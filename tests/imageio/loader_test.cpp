@@ -1,9 +1,9 @@
 // Tex_LoadFile and the mip-chain readers: which road a file takes, what each
 // road gives, and the exact messages of every failure.
-#include "imageio_fixture.h"
-#include "texload.h"
+#include "tests/imageio/imageio_fixture.h"
+#include "converter/image/texload.h"
 
-#include "dds_builder.h"
+#include "tests/imageio/dds_builder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 // The direct reader of plain PNG pictures against libpng: whatever file
 // either reads, the result (pixels, format, or refusal and its message) is
 // libpng's.
-#include "png_read.h"
-#include "testutil.h"
+#include "platform/d3dx8/image/png_read.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

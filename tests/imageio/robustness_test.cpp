@@ -1,8 +1,8 @@
 // Untrusted files: every reader refuses a file cut at any length and headers
 // with corrupt fields, with a reason and no texture.  Run in the sanitizer
 // build, these also prove that nothing outside the data is read.
-#include "dds_builder.h"
-#include "imageio_fixture.h"
+#include "tests/imageio/dds_builder.h"
+#include "tests/imageio/imageio_fixture.h"
 
 #include <cstring>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "misc.h"
+#include "misc/misc.h"
 
 #include <gtest/gtest.h>
 

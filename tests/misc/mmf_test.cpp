@@ -1,5 +1,5 @@
-#include "misc.h"
-#include "testutil.h"
+#include "misc/misc.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "mmf_write.h"
-#include "testutil.h"
+#include "misc/mmf_write.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

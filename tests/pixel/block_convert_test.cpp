@@ -1,5 +1,5 @@
-#include "dxt.h"
-#include "pixel_test.h"
+#include "platform/d3dx8/dxt/dxt.h"
+#include "tests/pixel/pixel_test.h"
 
 #include <cstdlib>
 #include <cstring>

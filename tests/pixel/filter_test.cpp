@@ -1,4 +1,4 @@
-#include "pixel_test.h"
+#include "tests/pixel/pixel_test.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
-#include "mip_settings.h"
-#include "pixel_test.h"
-#include "samplegen.h"
+#include "platform/d3dx8/pixel/mip_settings.h"
+#include "tests/pixel/pixel_test.h"
+#include "tools/samplegen.h"
 
 using d3dx::pixel::MipFilter;
 using d3dx::pixel::MipPicture;

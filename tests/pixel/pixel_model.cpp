@@ -1,6 +1,6 @@
-#include "pixel_model.h"
+#include "tests/pixel/pixel_model.h"
 
-#include "d3dx8.h"
+#include "platform/d3dx8/d3dx8.h"
 
 #include <gtest/gtest.h>
 

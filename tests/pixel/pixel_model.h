@@ -3,8 +3,8 @@
 // helpers to make, fill and read textures.
 #pragma once
 
-#include "comptr.h"
-#include "d3d8.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,8 +1,8 @@
 // Shared fixture of the pixel suites.
 #pragma once
 
-#include "d3dx8.h"
-#include "pixel_model.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "tests/pixel/pixel_model.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "comptr.h"
-#include "d3d8.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <gtest/gtest.h>
 

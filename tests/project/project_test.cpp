@@ -1,5 +1,5 @@
-#include "project.h"
-#include "testutil.h"
+#include "project/project.h"
+#include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>
 

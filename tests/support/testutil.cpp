@@ -1,4 +1,4 @@
-#include "testutil.h"
+#include "tests/support/testutil.h"
 
 #include <cerrno>
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "xmltree.h"
+#include "xmltree/xmltree.h"
 
 #include <gtest/gtest.h>
 

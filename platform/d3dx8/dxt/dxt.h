@@ -13,7 +13,7 @@
 // bytes on every machine and every path (scalar or vector).
 #pragma once
 
-#include "d3d8types.h"
+#include "platform/d3d8/d3d8types.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -13,7 +13,7 @@
 // lane, and there are no fused multiply-adds, so the result is the same on
 // any processor.  The searches themselves are in dxt_cluster_search.h; this
 // file builds the table of their rough scores.
-#include "dxt_cluster_search.h"
+#include "platform/d3dx8/dxt/dxt_cluster_search.h"
 
 namespace dxt::detail {
 

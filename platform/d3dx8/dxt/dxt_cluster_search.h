@@ -4,7 +4,7 @@
 // dxt_encoder_avx2.cpp) instantiates its width.
 #pragma once
 
-#include "dxt_lanes.h"
+#include "platform/d3dx8/dxt/dxt_lanes.h"
 
 #include <algorithm>
 #include <type_traits>

@@ -12,7 +12,7 @@
 // target region.
 #pragma once
 
-#include "dxt_colour_encoder.h"
+#include "platform/d3dx8/dxt/dxt_colour_encoder.h"
 
 namespace dxt::detail {
 

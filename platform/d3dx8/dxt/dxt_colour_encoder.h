@@ -12,7 +12,7 @@
 // by the file of each build (see dxt_colour_batch.h).
 #pragma once
 
-#include "dxt_colour_stages.h"
+#include "platform/d3dx8/dxt/dxt_colour_stages.h"
 
 #include <algorithm>
 #include <array>

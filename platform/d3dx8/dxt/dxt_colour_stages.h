@@ -7,7 +7,7 @@
 // `kWhole`: every texel counts (no masks to apply).
 #pragma once
 
-#include "dxt_lanes.h"
+#include "platform/d3dx8/dxt/dxt_lanes.h"
 
 #include <array>
 #include <climits>

@@ -4,7 +4,7 @@
 // with sevenths and fifths.  The encoders evaluate their candidates through
 // the same functions, so what they optimise is what a reader sees.
 #include "dxt_internal.h"
-#include "formats.h"
+#include "platform/d3d8/formats.h"
 
 #include <algorithm>
 #include <cstring>

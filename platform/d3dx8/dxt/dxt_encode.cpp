@@ -1,7 +1,7 @@
 // Block and image entry points: split a block into its colour and alpha
 // parts and hand them to the part encoders.
 #include "dxt_internal.h"
-#include "formats.h"
+#include "platform/d3d8/formats.h"
 
 #include <algorithm>
 #include <cstring>

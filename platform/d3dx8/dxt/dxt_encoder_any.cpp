@@ -11,8 +11,8 @@
 #include <new>
 #include <type_traits>
 
-#include "dxt_cluster_search.h"
-#include "dxt_colour_batch.h"
+#include "platform/d3dx8/dxt/dxt_cluster_search.h"
+#include "platform/d3dx8/dxt/dxt_colour_batch.h"
 
 namespace dxt::detail {
 

@@ -22,8 +22,8 @@
 #pragma GCC target("avx2,popcnt")
 #endif
 
-#include "dxt_cluster_search.h"
-#include "dxt_colour_batch.h"
+#include "platform/d3dx8/dxt/dxt_cluster_search.h"
+#include "platform/d3dx8/dxt/dxt_colour_batch.h"
 
 namespace dxt::detail {
 

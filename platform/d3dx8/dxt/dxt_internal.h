@@ -2,8 +2,8 @@
 // the library's interface: names and layouts may change with the encoder.
 #pragma once
 
-#include "bytes.h"
-#include "dxt.h"
+#include "platform/d3dx8/bytes.h"
+#include "platform/d3dx8/dxt/dxt.h"
 
 #include <array>
 #include <cstddef>

@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstring>
 
-#include "dxt_colour_stages.h"
+#include "platform/d3dx8/dxt/dxt_colour_stages.h"
 
 namespace dxt {
 namespace detail {

@@ -1,8 +1,8 @@
 // BMP reader: 1, 4 and 8-bit palettised (RLE4, RLE8), 16-bit (555 and
 // bit-field masks), 24 and 32-bit, bottom-up and top-down, with the OS/2
 // core header, the 40-byte header and the V2..V5 extensions.
-#include "bmp_format.h"
-#include "imagefile.h"
+#include "platform/d3dx8/bmp_format.h"
+#include "platform/d3dx8/image/imagefile.h"
 
 #include <algorithm>
 #include <bit>

@@ -3,8 +3,8 @@
 // UYVY, YUY2) and D3DFORMAT numbers in the code field, RGB, luminance,
 // alpha-only and bump records, and 8-bit palettes.  Cube maps and volumes
 // are not read; the pipeline makes neither.
-#include "dds_format.h"
-#include "imagefile.h"
+#include "platform/d3dx8/dds_format.h"
+#include "platform/d3dx8/image/imagefile.h"
 
 #include <cstring>
 #include <utility>

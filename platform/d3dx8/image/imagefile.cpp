@@ -1,4 +1,4 @@
-#include "imagefile.h"
+#include "platform/d3dx8/image/imagefile.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -3,8 +3,8 @@
 // and records its reason through d3dx::Fail when the file is bad.
 #pragma once
 
-#include "bytes.h"
-#include "d3dx8_internal.h"
+#include "platform/d3dx8/bytes.h"
+#include "platform/d3dx8/d3dx8_internal.h"
 
 #include <array>
 #include <cstdint>

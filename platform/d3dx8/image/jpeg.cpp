@@ -2,7 +2,7 @@
 // ones L8.  libjpeg only warns about corrupt or cut-short data and fills the
 // rest with grey; here any warning fails the file, so a damaged picture is
 // never taken for a good one.
-#include "imagefile.h"
+#include "platform/d3dx8/image/imagefile.h"
 
 #include <cstdio>
 #include <jpeglib.h>

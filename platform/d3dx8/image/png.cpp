@@ -4,8 +4,8 @@
 // alpha palettes keep it.  Grey becomes L8 (A8L8 with alpha or tRNS), colour
 // X8R8G8B8 (A8R8G8B8 with alpha or tRNS); 16-bit channels keep their high
 // byte.
-#include "imagefile.h"
-#include "png_read.h"
+#include "platform/d3dx8/image/imagefile.h"
+#include "platform/d3dx8/image/png_read.h"
 
 #include <png.h>
 

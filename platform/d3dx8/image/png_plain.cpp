@@ -10,8 +10,8 @@
 // Anything else, damaged or merely unusual, goes to libpng, which then
 // decides (and words the message), so the result never depends on which
 // path read the file.
-#include "imagefile.h"
-#include "png_read.h"
+#include "platform/d3dx8/image/imagefile.h"
+#include "platform/d3dx8/image/png_read.h"
 
 #include <libdeflate.h>
 

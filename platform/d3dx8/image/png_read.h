@@ -2,7 +2,7 @@
 // to the same result.
 #pragma once
 
-#include "imagefile.h"
+#include "platform/d3dx8/image/imagefile.h"
 
 namespace d3dx::image {
 

@@ -3,7 +3,7 @@
 // one.  Samples of more than 8 bits keep their high byte after scaling to
 // 255; smaller maximum values are scaled up to 255, and larger samples than
 // the maximum are taken as the maximum.
-#include "imagefile.h"
+#include "platform/d3dx8/image/imagefile.h"
 
 #include <algorithm>
 #include <cctype>

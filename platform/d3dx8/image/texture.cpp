@@ -1,8 +1,8 @@
 // Texture creation, and textures from image files: decode in the file's own
 // format, fill the stored levels, then generate, convert or resample through
 // the surface loader only where the caller asks for something else.
-#include "comptr.h"
-#include "imagefile.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/image/imagefile.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // TGA reader: colour-mapped (1, 9), true-colour (2, 10) and grey (3, 11)
 // pictures, raw or run-length, with either origin.  TGA has no signature,
 // so the header is judged strictly: it is the last kind tried.
-#include "imagefile.h"
-#include "tga_format.h"
+#include "platform/d3dx8/image/imagefile.h"
+#include "platform/d3dx8/tga_format.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
-#include "d3dx8.h"
-#include "d3dx8_internal.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "platform/d3dx8/d3dx8_internal.h"
 
 namespace {
 thread_local std::string t_lastError;

@@ -1,7 +1,7 @@
-#include "comptr.h"
-#include "d3dx8_internal.h"
-#include "mip_settings.h"
-#include "surface_io.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8_internal.h"
+#include "platform/d3dx8/pixel/mip_settings.h"
+#include "platform/d3dx8/pixel/surface_io.h"
 
 #include <algorithm>
 #include <new>

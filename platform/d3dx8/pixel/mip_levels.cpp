@@ -1,4 +1,4 @@
-#include "mip_settings.h"
+#include "platform/d3dx8/pixel/mip_settings.h"
 
 #include <algorithm>
 #include <array>

@@ -15,7 +15,7 @@
 // texel is skipped.  Alpha coverage scales the alpha of either result.
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <cstdint>
 #include <vector>

@@ -3,7 +3,7 @@
 // each piece writes only its own output.
 #pragma once
 
-#include "worker_budget.h"
+#include "platform/d3dx8/worker_budget.h"
 
 #include <cstddef>
 #include <functional>

@@ -1,6 +1,6 @@
-#include "pixel_format.h"
+#include "platform/d3dx8/pixel/pixel_format.h"
 
-#include "bytes.h"
+#include "platform/d3dx8/bytes.h"
 
 #include <algorithm>
 #include <bit>

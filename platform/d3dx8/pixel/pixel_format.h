@@ -34,7 +34,7 @@
 //   itself.  Alpha reads as 1.
 #pragma once
 
-#include "d3d8.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <cstdint>
 #include <vector>

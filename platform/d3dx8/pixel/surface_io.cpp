@@ -1,6 +1,6 @@
-#include "surface_io.h"
+#include "platform/d3dx8/pixel/surface_io.h"
 
-#include "dxt.h"
+#include "platform/d3dx8/dxt/dxt.h"
 #include "parallel.h"
 
 #include <algorithm>

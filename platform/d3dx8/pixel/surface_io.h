@@ -5,8 +5,8 @@
 // time, so no conversion holds a whole image in a wide form.
 #pragma once
 
-#include "d3dx8.h"
-#include "pixel_format.h"
+#include "platform/d3dx8/d3dx8.h"
+#include "platform/d3dx8/pixel/pixel_format.h"
 
 #include <cstdint>
 #include <map>

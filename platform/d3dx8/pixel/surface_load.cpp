@@ -1,6 +1,6 @@
-#include "comptr.h"
-#include "d3dx8_internal.h"
-#include "surface_io.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8_internal.h"
+#include "platform/d3dx8/pixel/surface_io.h"
 
 #include <cstring>
 #include <new>
