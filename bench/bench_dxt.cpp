@@ -12,8 +12,8 @@
 // pictures (RGB PSNR), DXT5 on all of them (RGBA PSNR); every result is
 // decoded by the project's decoder.
 #include "bench/corpus.h"
-#include "platform/d3dx8/dxt/dxt.h"
 #include "bench/peers.h"
+#include "platform/d3dx8/dxt/dxt.h"
 
 #include <algorithm>
 #include <cmath>

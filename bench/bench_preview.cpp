@@ -15,12 +15,12 @@
 #include <functional>
 #include <vector>
 
+#include "editor/app/previewwindow.h"
+#include "editor/app/qtuiservices.h"
 #include "editor/core/ddsimage.h"
 #include "editor/core/imagecompare.h"
 #include "editor/core/preview.h"
-#include "editor/app/previewwindow.h"
 #include "tools/samplegen.h"
-#include "editor/app/qtuiservices.h"
 
 namespace {
 

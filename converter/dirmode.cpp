@@ -2,19 +2,19 @@
 // DDS file, or ("-complex") all of them go into one engine texture file.
 #include "converter/dirmode.h"
 
-#include "platform/d3d8/comptr.h"
-#include "converter/image/ddswriter.h"
-#include "engine/basekit/dprintf.h"
-#include "platform/d3d8/formats.h"
-#include "converter/log.h"
-#include "misc/misc.h"
-#include "converter/pipeline.h"
-#include "converter/modes.h"
-#include "converter/image/texconvert.h"
 #include "converter/builders/texfile.h"
+#include "converter/image/ddswriter.h"
+#include "converter/image/texconvert.h"
 #include "converter/image/texload.h"
-#include "platform/win32/win32.h"
+#include "converter/log.h"
+#include "converter/modes.h"
+#include "converter/pipeline.h"
+#include "engine/basekit/dprintf.h"
+#include "misc/misc.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3d8/formats.h"
 #include "platform/d3dx8/worker_budget.h"
+#include "platform/win32/win32.h"
 
 #include <algorithm>
 #include <memory>

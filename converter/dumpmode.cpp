@@ -1,11 +1,11 @@
 // "-dump" and "-dumpperm": every texture of an engine texture file back out
 // as a DDS file, read through the engine's texture manager.
+#include "converter/image/ddswriter.h"
+#include "converter/modes.h"
+#include "engine/basekit/dprintf.h"
+#include "engine/geobase/texturemanager.h"
 #include "platform/d3d8/comptr.h"
 #include "platform/d3dx8/d3dx8.h"
-#include "converter/image/ddswriter.h"
-#include "engine/basekit/dprintf.h"
-#include "converter/modes.h"
-#include "engine/geobase/texturemanager.h"
 #include "platform/win32/win32.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "engine/basekit/dprintf.h"
 #include "converter/log.h"
 #include "converter/mipforge.h"
+#include "engine/basekit/dprintf.h"
 
 #include <csignal>
 

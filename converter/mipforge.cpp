@@ -1,8 +1,8 @@
 #include "converter/mipforge.h"
 
 #include "converter/device.h"
-#include "engine/basekit/dprintf.h"
 #include "converter/modes.h"
+#include "engine/basekit/dprintf.h"
 #include "platform/win32/win32.h"
 
 namespace {

@@ -1,18 +1,18 @@
 // "-xml": a project file to a CDDS file, then a check pass over the result.
-#include "engine/geobase/cdds.h"
 #include "converter/builders/cddsbuild.h"
-#include "platform/d3d8/comptr.h"
-#include "engine/basekit/dprintf.h"
-#include "platform/d3d8/formats.h"
+#include "converter/image/texload.h"
 #include "converter/loadtexture.h"
 #include "converter/log.h"
-#include "misc/misc.h"
 #include "converter/modes.h"
 #include "converter/pipeline.h"
-#include "project/project.h"
-#include "converter/image/texload.h"
-#include "platform/win32/win32.h"
+#include "engine/basekit/dprintf.h"
+#include "engine/geobase/cdds.h"
+#include "misc/misc.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3d8/formats.h"
 #include "platform/d3dx8/worker_budget.h"
+#include "platform/win32/win32.h"
+#include "project/project.h"
 
 #include <cstdlib>
 #include <memory>

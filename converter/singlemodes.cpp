@@ -1,20 +1,35 @@
 // "-single" and "-noise", and the loading routine "-single" shares with the
 // project build.
-#include "platform/d3d8/comptr.h"
-#include "platform/d3dx8/d3dx8.h"
-#include "converter/image/ddswriter.h"
-#include "engine/basekit/dprintf.h"
 #include "converter/formatnames.h"
-#include "converter/loadtexture.h"
-#include "converter/modes.h"
+#include "converter/image/ddswriter.h"
 #include "converter/image/texconvert.h"
 #include "converter/image/texload.h"
+#include "converter/loadtexture.h"
+#include "converter/modes.h"
+#include "engine/basekit/dprintf.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/d3dx8.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+namespace {
+
+// Loads `file` with its palette; null after saying it cannot.
+ComPtr<IDirect3DTexture8> LoadSource(IDirect3DDevice8* device, const char* file, PalettePtr& palette)
+{
+    PALETTEENTRY* raw = nullptr;
+    ComPtr<IDirect3DTexture8> texture(Tex_LoadFile(file, device, &raw));
+    palette.reset(raw);
+    if (!texture)
+        dprintf("can't open %s\n", file);
+    return texture;
+}
+
+} // namespace
 
 IDirect3DTexture8* LoadTexture(IDirect3DDevice8* device, const char* file, const char* formatName, const char* mips,
                                PALETTEENTRY** palette)
@@ -28,13 +43,10 @@ IDirect3DTexture8* LoadTexture(IDirect3DDevice8* device, const char* file, const
     const bool countValid = asked >= 0 && asked <= INT_MAX;
     UINT mipCount = countValid ? static_cast<UINT>(asked) : 0;
 
-    PALETTEENTRY* loadedRaw = nullptr;
-    ComPtr<IDirect3DTexture8> source(Tex_LoadFile(file, device, &loadedRaw));
-    PalettePtr loaded(loadedRaw);
-    if (!source) {
-        dprintf("can't open %s\n", file);
+    PalettePtr loaded;
+    ComPtr<IDirect3DTexture8> source = LoadSource(device, file, loaded);
+    if (!source)
         return nullptr;
-    }
     if (format == D3DFMT_P8 && !loaded) {
         dprintf("Pallete not found\n");
         return nullptr;
@@ -90,13 +102,10 @@ ExitCode RunSingleMode(IDirect3DDevice8* device, const char* file, const char* f
 ExitCode RunNoiseMode(IDirect3DDevice8* device, const char* source, const char* outFile, const char* decrementText)
 {
     const long decrement = std::atol(decrementText);
-    PALETTEENTRY* paletteRaw = nullptr;
-    ComPtr<IDirect3DTexture8> texture(Tex_LoadFile(source, device, &paletteRaw));
-    PalettePtr palette(paletteRaw);
-    if (!texture) {
-        dprintf("can't open %s\n", source);
+    PalettePtr palette;
+    ComPtr<IDirect3DTexture8> texture = LoadSource(device, source, palette);
+    if (!texture)
         return kExitNoInput;
-    }
 
     // The fade works on 32-bit pixels with alpha in the fourth byte; any
     // other source is brought to A8R8G8B8 first.

@@ -1,6 +1,6 @@
 // CDDS reader: whatever File::Open accepts must be safe to walk completely.
-#include "engine/geobase/cdds.h"
 #include "engine/basekit/dprintf.h"
+#include "engine/geobase/cdds.h"
 #include "fuzz/fuzz_file.h"
 #include "misc/misc.h"
 

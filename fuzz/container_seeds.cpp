@@ -1,10 +1,10 @@
 // Writes seed inputs for the container fuzzers with the real writers:
 // container_seeds <cdds folder> <texture file folder>.
 #include "converter/builders/cddsbuild.h"
-#include "platform/d3d8/comptr.h"
+#include "converter/builders/texfile.h"
 #include "converter/device.h"
 #include "engine/basekit/dprintf.h"
-#include "converter/builders/texfile.h"
+#include "platform/d3d8/comptr.h"
 
 #include <cstdio>
 #include <filesystem>

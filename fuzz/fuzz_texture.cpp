@@ -1,10 +1,10 @@
 #include "fuzz/fuzz_texture.h"
 
+#include "converter/device.h"
+#include "converter/image/texconvert.h"
+#include "engine/basekit/dprintf.h"
 #include "platform/d3d8/comptr.h"
 #include "platform/d3dx8/d3dx8.h"
-#include "converter/device.h"
-#include "engine/basekit/dprintf.h"
-#include "converter/image/texconvert.h"
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // Image readers by content (BMP, TGA, DDS, PNG, JPEG, PPM/PGM): whatever
 // the library accepts must be a complete texture that converts.
-#include "platform/d3dx8/d3dx8.h"
 #include "fuzz/fuzz_texture.h"
+#include "platform/d3dx8/d3dx8.h"
 
 #include "platform/d3d8/comptr.h"
 

@@ -2,9 +2,9 @@
 // for (LOADFILE_SUFFIX): ".bmp" reaches the BMP mip-chain reader and the
 // palettised road, ".tga" the TGA mip-chain reader, and both fall through
 // to the general load.
+#include "converter/image/texload.h"
 #include "fuzz/fuzz_file.h"
 #include "fuzz/fuzz_texture.h"
-#include "converter/image/texload.h"
 
 #include "platform/d3d8/comptr.h"
 

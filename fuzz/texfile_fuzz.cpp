@@ -1,10 +1,10 @@
 // Engine texture file reader: whatever InitTexFile accepts must give its
 // textures back level by level without fault.
+#include "engine/basekit/dprintf.h"
+#include "engine/geobase/texturemanager.h"
+#include "fuzz/fuzz_file.h"
 #include "platform/d3d8/comptr.h"
 #include "platform/d3d8/d3d8.h"
-#include "engine/basekit/dprintf.h"
-#include "fuzz/fuzz_file.h"
-#include "engine/geobase/texturemanager.h"
 
 namespace {
 

@@ -4,14 +4,14 @@
 // accepts and the fuzzer mutates from there.
 #include "tools/samplegen.h"
 
+#include "converter/device.h"
+#include "converter/image/ddswriter.h"
+#include "converter/image/texconvert.h"
+#include "engine/basekit/dprintf.h"
 #include "platform/d3d8/comptr.h"
 #include "platform/d3dx8/d3dx8.h"
-#include "converter/image/ddswriter.h"
-#include "converter/device.h"
-#include "engine/basekit/dprintf.h"
 #include "platform/d3dx8/dxt/dxt.h"
 #include "project/project.h"
-#include "converter/image/texconvert.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,10 +1,10 @@
 #include "converter/builders/cddsbuild.h"
 
-#include "engine/geobase/cdds.h"
-#include "platform/d3d8/comptr.h"
-#include "engine/basekit/dprintf.h"
-#include "misc/mmf_write.h"
 #include "converter/builders/texcompare.h"
+#include "engine/basekit/dprintf.h"
+#include "engine/geobase/cdds.h"
+#include "misc/mmf_write.h"
+#include "platform/d3d8/comptr.h"
 #include "platform/win32/win32.h"
 
 #include <algorithm>

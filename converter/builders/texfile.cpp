@@ -1,10 +1,10 @@
 #include "converter/builders/texfile.h"
 
+#include "converter/builders/texcompare.h"
 #include "engine/basekit/dprintf.h"
+#include "engine/geobase/texfileheader.h"
 #include "misc/misc.h"
 #include "misc/mmf_write.h"
-#include "converter/builders/texcompare.h"
-#include "engine/geobase/texfileheader.h"
 
 namespace {
 

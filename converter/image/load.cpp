@@ -4,9 +4,9 @@
 // box-filtered chain.
 #include "converter/image/texload.h"
 
+#include "engine/basekit/dprintf.h"
 #include "platform/d3d8/comptr.h"
 #include "platform/d3dx8/d3dx8.h"
-#include "engine/basekit/dprintf.h"
 
 #include <cstring>
 #include <new>

@@ -3,10 +3,10 @@
 // Every level is copied from the picture; none is filtered.
 #include "converter/image/texload.h"
 
-#include "platform/d3dx8/bytes.h"
-#include "platform/d3d8/comptr.h"
-#include "platform/d3dx8/d3dx8.h"
 #include "engine/basekit/dprintf.h"
+#include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/bytes.h"
+#include "platform/d3dx8/d3dx8.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,8 +1,8 @@
 #include "converter/image/texconvert.h"
 
 #include "platform/d3d8/comptr.h"
-#include "platform/d3dx8/d3dx8.h"
 #include "platform/d3d8/formats.h"
+#include "platform/d3dx8/d3dx8.h"
 
 bool Tex_CopyLevels(IDirect3DTexture8* source, IDirect3DTexture8* destination, UINT levels)
 {

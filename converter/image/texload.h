@@ -4,8 +4,8 @@
 // failure.  Not re-entrant from several threads for the same FILE.
 #pragma once
 
-#include "platform/d3dx8/bmp_format.h"
 #include "platform/d3d8/d3d8.h"
+#include "platform/d3dx8/bmp_format.h"
 #include "platform/d3dx8/tga_format.h"
 
 #include <cstdio>

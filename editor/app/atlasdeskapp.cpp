@@ -2,9 +2,9 @@
 
 #include <QApplication>
 
-#include "editor/core/atlasdeskdoc.h"
 #include "editor/app/icons.h"
 #include "editor/app/mainframe.h"
+#include "editor/core/atlasdeskdoc.h"
 
 AtlasdeskApp::AtlasdeskApp() : m_doc(std::make_unique<atlasdesk::AtlasdeskDoc>(m_ui))
 {

@@ -3,9 +3,9 @@
 #include <QHeaderView>
 #include <QMouseEvent>
 
+#include "editor/app/filedlg.h"
 #include "editor/core/atlasdeskdoc.h"
 #include "editor/core/fieldtable.h"
-#include "editor/app/filedlg.h"
 
 using namespace atlasdesk;
 

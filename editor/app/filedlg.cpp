@@ -13,9 +13,9 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
-#include "editor/core/fieldtable.h"
 #include "editor/app/modalframe.h"
 #include "editor/app/previewwindow.h"
+#include "editor/core/fieldtable.h"
 #include "editor/core/uiservices.h"
 
 using namespace atlasdesk;

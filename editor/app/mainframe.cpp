@@ -19,11 +19,11 @@
 #include <QToolBar>
 #include <array>
 
-#include "editor/core/atlasdeskdoc.h"
 #include "editor/app/atlasdeskview.h"
 #include "editor/app/icons.h"
 #include "editor/app/modalframe.h"
 #include "editor/app/tableprinter.h"
+#include "editor/core/atlasdeskdoc.h"
 #include "editor/core/uiservices.h"
 
 using namespace atlasdesk;

@@ -6,12 +6,12 @@
 #include <QFile>
 #include <QStringList>
 
-#include "platform/d3dx8/bytes.h"
+#include "converter/loadtexture.h"
+#include "engine/basekit/dprintf.h"
 #include "platform/d3d8/comptr.h"
+#include "platform/d3dx8/bytes.h"
 #include "platform/d3dx8/d3dx8.h"
 #include "platform/d3dx8/dds_format.h"
-#include "engine/basekit/dprintf.h"
-#include "converter/loadtexture.h"
 
 namespace atlasdesk {
 

@@ -7,8 +7,8 @@
 // The byte layout is described in docs/formats.md.
 #pragma once
 
-#include "platform/d3d8/d3d8.h"
 #include "misc/mmf_write.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <cstddef>
 #include <cstdint>

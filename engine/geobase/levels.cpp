@@ -1,7 +1,7 @@
 #include "engine/geobase/levels.h"
 
-#include "platform/d3d8/comptr.h"
 #include "misc/misc.h"
+#include "platform/d3d8/comptr.h"
 
 #include <cstring>
 

@@ -6,8 +6,8 @@
 #pragma once
 
 #include "engine/geobase/cdds.h"
-#include "platform/d3d8/d3d8.h"
 #include "misc/mmf_write.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <cstddef>
 #include <cstdint>

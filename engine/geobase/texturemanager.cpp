@@ -1,9 +1,9 @@
 #include "engine/geobase/texturemanager.h"
 
-#include "platform/d3d8/comptr.h"
 #include "engine/basekit/dprintf.h"
 #include "engine/geobase/levels.h"
 #include "misc/misc.h"
+#include "platform/d3d8/comptr.h"
 
 #include <cstring>
 #include <string>

@@ -3,8 +3,8 @@
 // its records.
 #pragma once
 
-#include "platform/d3d8/d3d8.h"
 #include "engine/geobase/texfileheader.h"
+#include "platform/d3d8/d3d8.h"
 
 #include <cstdint>
 #include <cstdio>

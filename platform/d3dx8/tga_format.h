@@ -3,8 +3,8 @@
 // by casting file bytes.
 #pragma once
 
-#include "platform/d3dx8/bytes.h"
 #include "platform/d3d8/d3d8types.h"
+#include "platform/d3dx8/bytes.h"
 
 #include <cstddef>
 

@@ -1,9 +1,9 @@
 // The CDDS file: the assembly's layout and progress text, the reader's
 // lookups, and the reader's refusal of damaged files.
-#include "engine/geobase/cdds.h"
 #include "converter/builders/cddsbuild.h"
-#include "tests/containers/fixture.h"
+#include "engine/geobase/cdds.h"
 #include "misc/misc.h"
+#include "tests/containers/fixture.h"
 #include "tests/support/testutil.h"
 
 #include <algorithm>

@@ -1,12 +1,12 @@
 // The container modes through the real binary: "-complex" with "-dump" and
 // "-dumpperm", and the project build "-xml".
-#include "engine/geobase/cdds.h"
-#include "platform/d3d8/comptr.h"
-#include "converter/device.h"
-#include "misc/misc.h"
-#include "tools/samplegen.h"
-#include "tests/support/testutil.h"
 #include "converter/builders/texfile.h"
+#include "converter/device.h"
+#include "engine/geobase/cdds.h"
+#include "misc/misc.h"
+#include "platform/d3d8/comptr.h"
+#include "tests/support/testutil.h"
+#include "tools/samplegen.h"
 
 #include <gtest/gtest.h>
 

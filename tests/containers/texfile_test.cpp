@@ -1,11 +1,11 @@
 // The engine texture file: the writer's header, shared records and leading
 // block, the texture manager's reading, and its refusal of damaged files.
-#include "tests/containers/fixture.h"
-#include "misc/misc.h"
-#include "tests/support/testutil.h"
 #include "converter/builders/texfile.h"
 #include "engine/geobase/texfileheader.h"
 #include "engine/geobase/texturemanager.h"
+#include "misc/misc.h"
+#include "tests/containers/fixture.h"
+#include "tests/support/testutil.h"
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
 // The directory, "-single" and "-noise" modes, run through the real binary
 // on folders of generated images.
 #include "platform/d3dx8/dxt/dxt.h"
-#include "tools/samplegen.h"
 #include "tests/support/testutil.h"
+#include "tools/samplegen.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // DDS files: the header bytes are the contract, so they are checked byte by
 // byte against values written out here by hand.
+#include "converter/image/ddswriter.h"
 #include "platform/d3d8/comptr.h"
 #include "platform/d3d8/d3d8.h"
-#include "platform/d3dx8/d3dx8.h"
-#include "converter/image/ddswriter.h"
 #include "platform/d3d8/formats.h"
+#include "platform/d3dx8/d3dx8.h"
 #include "tests/support/testutil.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // case or carry several dots, odd mip counts, and a console that cannot be
 // written.
 #include "tests/imageio/dds_builder.h"
-#include "tools/samplegen.h"
 #include "tests/support/testutil.h"
+#include "tools/samplegen.h"
 
 #include <gtest/gtest.h>
 

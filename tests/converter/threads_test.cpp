@@ -1,9 +1,9 @@
 // Work spread over threads must not change a single output byte or the
 // order of a single message.
-#include "engine/basekit/dprintf.h"
 #include "converter/pipeline.h"
-#include "tools/samplegen.h"
+#include "engine/basekit/dprintf.h"
 #include "tests/support/testutil.h"
+#include "tools/samplegen.h"
 
 #include <gtest/gtest.h>
 

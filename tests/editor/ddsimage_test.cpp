@@ -12,8 +12,8 @@
 
 #include "editor/core/ddsimage.h"
 #include "editor/core/imagecompare.h"
-#include "platform/d3dx8/dxt/dxt.h"
 #include "platform/d3d8/formats.h"
+#include "platform/d3dx8/dxt/dxt.h"
 
 using atlasdesk::decodeDds;
 

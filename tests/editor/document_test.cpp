@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "editor/core/atlasdeskdoc.h"
-#include "tests/editor/fakeui.h"
 #include "editor/core/projecttree.h"
+#include "tests/editor/fakeui.h"
 
 using namespace atlasdesk;
 using Answer = UiServices::Answer;

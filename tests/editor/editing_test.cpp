@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "editor/core/atlasdeskdoc.h"
-#include "tests/editor/fakeui.h"
 #include "editor/core/projecttree.h"
 #include "editor/core/texturetable.h"
+#include "tests/editor/fakeui.h"
 
 using namespace atlasdesk;
 

@@ -10,18 +10,18 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "editor/core/atlasdeskdoc.h"
 #include "editor/app/atlasdeskview.h"
 #include "editor/app/buildlogdialog.h"
-#include "editor/core/converter.h"
-#include "editor/core/preview.h"
-#include "tests/editor/fakeui.h"
 #include "editor/app/filedlg.h"
 #include "editor/app/mainframe.h"
 #include "editor/app/previewwindow.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "editor/core/converter.h"
+#include "editor/core/preview.h"
 #include "editor/core/projecttree.h"
-#include "tools/samplegen.h"
+#include "tests/editor/fakeui.h"
 #include "tests/support/testutil.h"
+#include "tools/samplegen.h"
 
 using namespace atlasdesk;
 

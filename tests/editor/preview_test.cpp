@@ -14,11 +14,11 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "editor/core/converter.h"
-#include "tests/editor/fakeui.h"
 #include "editor/app/filedlg.h"
-#include "editor/core/preview.h"
 #include "editor/app/previewwindow.h"
+#include "editor/core/converter.h"
+#include "editor/core/preview.h"
+#include "tests/editor/fakeui.h"
 
 using namespace atlasdesk;
 

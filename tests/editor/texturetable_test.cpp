@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "editor/core/atlasdeskdoc.h"
-#include "tests/editor/fakeui.h"
 #include "editor/core/fieldtable.h"
 #include "editor/core/projecttree.h"
 #include "editor/core/texturetable.h"
+#include "tests/editor/fakeui.h"
 
 using namespace atlasdesk;
 using Answer = UiServices::Answer;

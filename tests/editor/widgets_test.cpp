@@ -26,17 +26,17 @@
 #include <QToolBar>
 #include <gtest/gtest.h>
 
-#include "editor/core/atlasdeskdoc.h"
 #include "editor/app/atlasdeskview.h"
 #include "editor/app/buildlogdialog.h"
-#include "editor/core/converter.h"
-#include "tests/editor/fakeui.h"
 #include "editor/app/filedlg.h"
 #include "editor/app/mainframe.h"
 #include "editor/app/previewwindow.h"
-#include "editor/core/projecttree.h"
 #include "editor/app/qtuiservices.h"
 #include "editor/app/tableprinter.h"
+#include "editor/core/atlasdeskdoc.h"
+#include "editor/core/converter.h"
+#include "editor/core/projecttree.h"
+#include "tests/editor/fakeui.h"
 
 using namespace atlasdesk;
 

@@ -1,7 +1,7 @@
 #include "tests/faults/fault_files.h"
 
-#include "tools/samplegen.h"
 #include "tests/support/testutil.h"
+#include "tools/samplegen.h"
 
 #include <algorithm>
 #include <array>

@@ -5,8 +5,8 @@
 // file and never dies.
 #include "tests/faults/fault_files.h"
 #include "tests/faults/limited_run.h"
-#include "tools/samplegen.h"
 #include "tests/support/testutil.h"
+#include "tools/samplegen.h"
 
 #include <gtest/gtest.h>
 

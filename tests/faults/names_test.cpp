@@ -2,8 +2,8 @@
 // conversions, non-ASCII UTF-8 and a leading "-" (which looks like an
 // option).  They reach the disk and the messages exactly as given.
 #include "tests/faults/fault_files.h"
-#include "tools/samplegen.h"
 #include "tests/support/testutil.h"
+#include "tools/samplegen.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Tex_LoadFile and the mip-chain readers: which road a file takes, what each
 // road gives, and the exact messages of every failure.
-#include "tests/imageio/imageio_fixture.h"
 #include "converter/image/texload.h"
+#include "tests/imageio/imageio_fixture.h"
 
 #include "tests/imageio/dds_builder.h"
 

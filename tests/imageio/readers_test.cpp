@@ -1,8 +1,8 @@
 // The extension library's image readers: every variant keeps the file's own
 // pixel format and gives back exactly the pixels written.
-#include "tests/imageio/imageio_fixture.h"
-#include "tests/imageio/dds_builder.h"
 #include "platform/d3dx8/dds_format.h"
+#include "tests/imageio/dds_builder.h"
+#include "tests/imageio/imageio_fixture.h"
 
 #include <cstring>
 

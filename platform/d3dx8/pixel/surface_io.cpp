@@ -1,7 +1,7 @@
 #include "platform/d3dx8/pixel/surface_io.h"
 
-#include "platform/d3dx8/dxt/dxt.h"
 #include "parallel.h"
+#include "platform/d3dx8/dxt/dxt.h"
 
 #include <algorithm>
 #include <cmath>
