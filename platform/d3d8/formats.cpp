@@ -1,10 +1,7 @@
 #include "platform/d3d8/formats.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cstddef>
-#include <iterator>
 
 namespace {
 
@@ -51,39 +48,15 @@ constexpr FormatInfo kFormats[] = {
     {D3DFMT_DXT5, "D3DFMT_DXT5", K::Block, 0, 16, 0, 0, 0, 0, false, D::FourCC, true},
 };
 
-// The DXT codec looks its format up for every block, so rows are found
-// through an open-addressed hash of the format number, built here at
-// compile time, rather than by a scan of the table.
-constexpr std::size_t kSlots = 64;
-constexpr std::uint8_t kEmpty = 0xFF;
-static_assert(std::size(kFormats) < kSlots && std::size(kFormats) < kEmpty);
-
-constexpr std::size_t Slot(D3DFORMAT format) { return (static_cast<std::uint32_t>(format) * 2654435761u) >> 26; }
-
-constexpr std::array<std::uint8_t, kSlots> BuildIndex()
-{
-    std::array<std::uint8_t, kSlots> index{};
-    index.fill(kEmpty);
-    for (std::size_t row = 0; row < std::size(kFormats); ++row) {
-        std::size_t at = Slot(kFormats[row].format);
-        while (index[at] != kEmpty)
-            at = (at + 1) % kSlots;
-        index[at] = static_cast<std::uint8_t>(row);
-    }
-    return index;
-}
-
-constexpr std::array<std::uint8_t, kSlots> kIndex = BuildIndex();
-
 } // namespace
 
 std::span<const FormatInfo> D3DFormatTable() { return kFormats; }
 
 const FormatInfo* D3DFormatInfo(D3DFORMAT format)
 {
-    for (std::size_t at = Slot(format); kIndex[at] != kEmpty; at = (at + 1) % kSlots)
-        if (kFormats[kIndex[at]].format == format)
-            return &kFormats[kIndex[at]];
+    for (const FormatInfo& f : kFormats)
+        if (f.format == format)
+            return &f;
     return nullptr;
 }
 

@@ -4,7 +4,6 @@
 // with sevenths and fifths.  The encoders evaluate their candidates through
 // the same functions, so what they optimise is what a reader sees.
 #include "dxt_internal.h"
-#include "platform/d3d8/formats.h"
 
 #include <algorithm>
 #include <cstring>
@@ -98,9 +97,8 @@ void Unpremultiply(std::uint8_t rgba[64])
     }
 }
 
-} // namespace
-
-void DecodeBlock(D3DFORMAT format, const std::uint8_t* block, std::uint8_t rgba[64])
+// A block whose format's premultiplied flag the caller has looked up.
+void DecodeBlockAs(D3DFORMAT format, bool premultiplied, const std::uint8_t* block, std::uint8_t rgba[64])
 {
     switch (format) {
     case D3DFMT_DXT1:
@@ -120,8 +118,15 @@ void DecodeBlock(D3DFORMAT format, const std::uint8_t* block, std::uint8_t rgba[
         std::memset(rgba, 0, 64);
         return;
     }
-    if (D3DFormatInfo(format)->premultiplied)
+    if (premultiplied)
         Unpremultiply(rgba);
+}
+
+} // namespace
+
+void DecodeBlock(D3DFORMAT format, const std::uint8_t* block, std::uint8_t rgba[64])
+{
+    DecodeBlockAs(format, IsPremultiplied(format), block, rgba);
 }
 
 void DecodeImage(D3DFORMAT format, const std::uint8_t* blocks, std::size_t blockPitch, std::uint32_t width,
@@ -130,11 +135,12 @@ void DecodeImage(D3DFORMAT format, const std::uint8_t* blocks, std::size_t block
     const unsigned bytes = BlockBytes(format);
     if (bytes == 0)
         return;
+    const bool premultiplied = IsPremultiplied(format);
     std::uint8_t texels[64];
     for (std::uint32_t by = 0; by < (height + 3) / 4; ++by) {
         const std::uint8_t* row = blocks + static_cast<std::size_t>(by) * blockPitch;
         for (std::uint32_t bx = 0; bx < (width + 3) / 4; ++bx) {
-            DecodeBlock(format, row + static_cast<std::size_t>(bx) * bytes, texels);
+            DecodeBlockAs(format, premultiplied, row + static_cast<std::size_t>(bx) * bytes, texels);
             const std::uint32_t w = std::min<std::uint32_t>(4, width - 4 * bx);
             const std::uint32_t h = std::min<std::uint32_t>(4, height - 4 * by);
             for (std::uint32_t y = 0; y < h; ++y)

@@ -1,7 +1,6 @@
 // Block and image entry points: split a block into its colour and alpha
 // parts and hand them to the part encoders.
 #include "dxt_internal.h"
-#include "platform/d3d8/formats.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,9 +12,10 @@ using namespace detail;
 namespace {
 
 // Writes the alpha part of a block and returns the request for its colour
-// part, which goes at block + ColourOffset(format).  DXT2 and DXT4 colour is
-// premultiplied into `premultiplied`, which the request then points to.
-ColourRequest PrepareBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* block,
+// part, which goes at block + ColourOffset(format).  Where `premultiply`
+// (DXT2 and DXT4, looked up once by the caller) colour is premultiplied
+// into `premultiplied`, which the request then points to.
+ColourRequest PrepareBlock(D3DFORMAT format, bool premultiply, const std::uint8_t rgba[64], std::uint8_t* block,
                            const EncodeOptions& options, const Kernels& kernels, std::uint8_t premultiplied[64])
 {
     const std::uint16_t valid = options.validMask;
@@ -27,7 +27,7 @@ ColourRequest PrepareBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::u
         request.dxt1 = true;
         return request;
     }
-    if (D3DFormatInfo(format)->premultiplied) {
+    if (premultiply) {
         for (int i = 0; i < 16; ++i) {
             const std::uint8_t* p = rgba + 4 * i;
             for (int ch = 0; ch < 3; ++ch)
@@ -54,7 +54,7 @@ void EncodeBlock(D3DFORMAT format, const std::uint8_t rgba[64], std::uint8_t* bl
         return;
     std::uint8_t premultiplied[64];
     const PathCode& code = ActiveCode();
-    code.encodeColour(PrepareBlock(format, rgba, block, options, *code.kernels, premultiplied),
+    code.encodeColour(PrepareBlock(format, IsPremultiplied(format), rgba, block, options, *code.kernels, premultiplied),
                       block + ColourOffset(format));
 }
 
@@ -64,6 +64,7 @@ void EncodeBlocks(D3DFORMAT format, int count, const std::uint8_t* const rgba[],
     if (BlockBytes(format) == 0)
         return;
     const PathCode& code = ActiveCode();
+    const bool premultiply = IsPremultiplied(format);
     for (int first = 0; first < count; first += kColourBatch) {
         const int n = std::min(count - first, kColourBatch);
         std::uint8_t premultiplied[kColourBatch][64];
@@ -71,7 +72,8 @@ void EncodeBlocks(D3DFORMAT format, int count, const std::uint8_t* const rgba[],
         std::uint8_t* colour[kColourBatch];
         for (int k = 0; k < n; ++k) {
             requests[k] =
-                PrepareBlock(format, rgba[first + k], blocks[first + k], options, *code.kernels, premultiplied[k]);
+                PrepareBlock(format, premultiply, rgba[first + k], blocks[first + k], options, *code.kernels,
+                             premultiplied[k]);
             colour[k] = blocks[first + k] + ColourOffset(format);
         }
         code.encodeColours(requests, n, colour);

@@ -2,6 +2,7 @@
 // the library's interface: names and layouts may change with the encoder.
 #pragma once
 
+#include "platform/d3d8/formats.h"
 #include "platform/d3dx8/bytes.h"
 #include "platform/d3dx8/dxt/dxt.h"
 
@@ -35,6 +36,14 @@ void ColourPalette(std::uint16_t c0, std::uint16_t c1, bool fourColour, std::uin
 void AlphaPalette(int a0, int a1, std::uint8_t out[8]);
 
 // Premultiplication as the encoder applies it and the decoder undoes it.
+// DXT2 and DXT4, from the format table: looked up once per call of the
+// entry points, not per block.
+inline bool IsPremultiplied(D3DFORMAT format)
+{
+    const FormatInfo* info = D3DFormatInfo(format);
+    return info && info->premultiplied;
+}
+
 inline int Premultiply(int c, int a) { return (c * a + 127) / 255; }
 inline int Unpremultiply(int c, int a)
 {
